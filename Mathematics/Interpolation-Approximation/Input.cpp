@@ -1,0 +1,337 @@
+#include "Input.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f'; }
+bool is_line_end(char ch) { return ch == '\n' || ch == '\r'; }
+bool is_space(char ch) { return is_blank(ch) || is_line_end(ch); }
+
+[[noreturn]] void fail(const std::string& file, int line, const std::string& what) {
+  std::string message = file;
+  if (line > 0) message += ", line " + std::to_string(line);
+  throw InputError(message + ": " + what + ".");
+}
+
+// The item that starts at p, as a message shows it: quoted, at most 24 characters, control
+// characters and non-ASCII bytes escaped.
+std::string shown(const char* p, const char* end) {
+  std::string out = "\"";
+  int count = 0;
+  for (; p < end && !is_space(*p); p++, count++) {
+    if (count == 24) {
+      out += "...";
+      break;
+    }
+    unsigned char ch = static_cast<unsigned char>(*p);
+    if (ch >= 0x20 && ch < 0x7f) {
+      out += static_cast<char>(ch);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", ch);
+      out += hex;
+    }
+  }
+  return out + "\"";
+}
+
+// "%d": optional sign and decimal digits. Returns the end of the number, or p when there is
+// none; *overflow is set when the value does not fit an int.
+const char* scan_int(const char* p, const char* end, int* value, bool* overflow) {
+  const char* q = p;
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  const char* digits = q;
+  long long v = 0;
+  *overflow = false;
+  for (; q < end && *q >= '0' && *q <= '9'; q++) {
+    if (v <= INT_MAX) v = v * 10 + (*q - '0');
+    if (v > static_cast<long long>(INT_MAX) + (negative ? 1 : 0)) *overflow = true;
+  }
+  if (q == digits) return p;
+  *value = static_cast<int>(negative ? -v : v);
+  return q;
+}
+
+// "%le" / "%lf": the longest prefix that strtod converts (decimal, exponent, hexadecimal, inf,
+// nan). Returns the end of the number, or p when there is none. A number never contains
+// whitespace, so only the item up to the next whitespace (at most 511 bytes) is handed to strtod.
+const char* scan_double(const char* p, const char* end, double* value) {
+  char item[512];
+  std::size_t n = 0;
+  while (p + n < end && n < sizeof item - 1 && !is_space(p[n]) && p[n] != '\0') {
+    item[n] = p[n];
+    n++;
+  }
+  item[n] = '\0';
+  char* stop = nullptr;
+  *value = std::strtod(item, &stop);
+  return p + (stop - item);
+}
+
+// A cursor over a whole file for the formatted reads of the two configuration files.
+class Reader {
+ public:
+  Reader(const std::string& text, const std::string& file)
+      : p_(text.data()), end_(text.data() + text.size()), file_(file) {}
+
+  int line() const { return line_; }
+
+  // Past the rest of the current line and its line break.
+  void skip_line() {
+    while (p_ < end_ && !is_line_end(*p_)) p_++;
+    step_line_end();
+  }
+
+  // A whitespace-free item, as "%s" reads it.
+  std::string item(const char* setting) {
+    start_value(setting);
+    const char* begin = p_;
+    while (p_ < end_ && !is_space(*p_)) p_++;
+    std::string value(begin, p_);
+    if (value.find('\0') != std::string::npos)
+      fail(file_, line_, std::string(setting) + " holds a NUL byte");
+    return value;
+  }
+
+  int integer(const char* setting) {
+    start_value(setting);
+    int value = 0;
+    bool overflow = false;
+    const char* q = scan_int(p_, end_, &value, &overflow);
+    if (q == p_)
+      fail(file_, line_, std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
+    if (overflow)
+      fail(file_, line_, std::string(setting) + " is out of range (found " + shown(p_, end_) + ")");
+    p_ = q;
+    return value;
+  }
+
+  double real(const char* setting) {
+    start_value(setting);
+    double value = 0.0;
+    const char* q = scan_double(p_, end_, &value);
+    if (q == p_)
+      fail(file_, line_, std::string(setting) + " is not a number (found " + shown(p_, end_) + ")");
+    p_ = q;
+    return value;
+  }
+
+ private:
+  // Skips whitespace, blank lines included, to the start of a value.
+  void start_value(const char* setting) {
+    while (p_ < end_ && is_space(*p_)) {
+      if (is_line_end(*p_))
+        step_line_end();
+      else
+        p_++;
+    }
+    if (p_ == end_) fail(file_, line_, std::string(setting) + " is missing (the file ends before it)");
+  }
+
+  void step_line_end() {
+    if (p_ == end_) return;
+    if (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') p_++;
+    p_++;
+    line_++;
+  }
+
+  const char* p_;
+  const char* end_;
+  const std::string& file_;
+  int line_ = 1;
+};
+
+struct Line {
+  const char* begin;
+  const char* end;
+  int number;
+};
+
+// Splits a file into lines ended by LF, CR LF or a lone CR; a last line without a line break
+// is a line like any other.
+class Lines {
+ public:
+  explicit Lines(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+  bool next(Line* line) {
+    if (p_ == end_) return false;
+    line->begin = p_;
+    while (p_ < end_ && !is_line_end(*p_)) p_++;
+    line->end = p_;
+    if (p_ < end_) p_ += (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') ? 2 : 1;
+    line->number = ++number_;
+    return true;
+  }
+
+ private:
+  const char* p_;
+  const char* end_;
+  int number_ = 0;
+};
+
+bool is_blank_line(const Line& line) {
+  for (const char* p = line.begin; p < line.end; p++)
+    if (!is_blank(*p)) return false;
+  return true;
+}
+
+const char* skip_blanks(const char* p, const char* end) {
+  while (p < end && is_blank(*p)) p++;
+  return p;
+}
+
+void check_range(const std::string& file, int line, const char* setting, int value, int low,
+                 int high, const char* rule) {
+  if (value < low || value > high)
+    fail(file, line, std::string(setting) + " is " + std::to_string(value) + "; it must be " + rule);
+}
+
+}  // namespace
+
+std::string read_file(const std::string& name) {
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (f == nullptr) fail(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
+  std::string text;
+  char buffer[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  int error = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  if (error != 0) fail(name, 0, std::string("cannot be read: ") + std::strerror(error));
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  return text;
+}
+
+RunControl parse_run_control(const std::string& text, const std::string& name) {
+  Reader in(text, name);
+  RunControl rc;
+  rc.Path = in.item("Path (the data directory)");
+  rc.Inputfile = in.item("Inputfile (the data set name)");
+  int* values[] = {&rc.ix, &rc.iy, &rc.iw, &rc.ii, &rc.M, &rc.J};
+  const char* names[] = {"ix", "iy", "iw", "ii", "M", "J"};
+  int lines[6];
+  for (int k = 0; k < 6; k++) {
+    *values[k] = in.integer(names[k]);
+    lines[k] = in.line();
+  }
+  if (rc.ii < 2)
+    fail(name, lines[3], "ii (numbers read from each data row) is " + std::to_string(rc.ii) +
+                             "; it must be at least 2");
+  std::string up_to_ii = "from 1 to ii = " + std::to_string(rc.ii);
+  check_range(name, lines[0], "ix", rc.ix, 1, rc.ii, up_to_ii.c_str());
+  check_range(name, lines[1], "iy", rc.iy, 1, rc.ii, up_to_ii.c_str());
+  std::string zero_to_ii = "from 0 to ii = " + std::to_string(rc.ii);
+  check_range(name, lines[2], "iw", rc.iw, 0, rc.ii, zero_to_ii.c_str());
+  check_range(name, lines[4], "M (the degree)", rc.M, 2, 3, "2 or 3");
+  return rc;
+}
+
+ComputationalParameters parse_computational_parameters(const std::string& text,
+                                                       const std::string& name) {
+  Reader in(text, name);
+  ComputationalParameters cp;
+  in.skip_line();  // heading
+  cp.Nout = in.integer("Nout");
+  int nout_line = in.line();
+  in.skip_line();
+  cp.Precision = in.integer("Precision");
+  int precision_line = in.line();
+  in.skip_line();
+  cp.criterion = in.real("criterion");
+  int criterion_line = in.line();
+  in.skip_line();
+  cp.Envelope = in.integer("Envelope");
+  in.skip_line();
+  cp.Nmax = in.integer("Nmax");
+  int nmax_line = in.line();
+  in.skip_line();
+  check_range(name, nout_line, "Nout (table rows per interval)", cp.Nout, 1, INT_MAX, "at least 1");
+  check_range(name, precision_line, "Precision", cp.Precision, 1, 99, "from 1 to 99");
+  if (!std::isfinite(cp.criterion) || cp.criterion < 0.0)
+    fail(name, criterion_line, "criterion is " + std::to_string(cp.criterion) +
+                                   "; it must be a finite number not below 0");
+  check_range(name, nmax_line, "Nmax", cp.Nmax, 3, INT_MAX,
+              "at least 3 (a data file may hold at most Nmax - 2 rows)");
+  return cp;
+}
+
+DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+                    int Nmax) {
+  DataFile data;
+  Lines lines(text);
+  Line line;
+  if (lines.next(&line)) data.Title.assign(line.begin, line.end);
+
+  // Count the rows first, converting nothing, so that an oversized file is refused at once.
+  Lines counter = lines;
+  long long rows = 0;
+  while (counter.next(&line))
+    if (!is_blank_line(line)) rows++;
+  if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
+  if (rows == 0) fail(name, 0, "holds no data rows after its title line");
+
+  data.x.reserve(static_cast<std::size_t>(rows));
+  data.y.reserve(static_cast<std::size_t>(rows));
+  std::vector<double> columns(static_cast<std::size_t>(control.ii) + 1);
+  while (lines.next(&line)) {
+    if (is_blank_line(line)) continue;
+    const char* p = line.begin;
+    for (int k = 1; k <= control.ii; k++) {
+      p = skip_blanks(p, line.end);
+      if (p == line.end)
+        fail(name, line.number, "the row holds " + std::to_string(k - 1) + " number" +
+                                    (k == 2 ? "" : "s") + " where ii = " +
+                                    std::to_string(control.ii) + " are needed");
+      double value = 0.0;
+      const char* q = scan_double(p, line.end, &value);
+      std::string column = "column " + std::to_string(k);
+      if (q == p) fail(name, line.number, column + " is not a number (found " + shown(p, line.end) + ")");
+      if (!std::isfinite(value))
+        fail(name, line.number, column + " is not a finite number (found " + shown(p, line.end) + ")");
+      if (q < line.end && *q == ',')
+        fail(name, line.number, column + " is followed by a comma (found " + shown(p, line.end) +
+                                    "); numbers need a decimal point and columns whitespace");
+      columns[static_cast<std::size_t>(k)] = value;
+      p = q;
+    }
+    data.x.push_back(columns[static_cast<std::size_t>(control.ix)]);
+    data.y.push_back(columns[static_cast<std::size_t>(control.iy)]);
+  }
+  return data;
+}
+
+std::vector<double> parse_knots(const std::string& text, const std::string& name) {
+  constexpr int max_knots = 99;
+  std::vector<double> knots;
+  Lines lines(text);
+  Line line;
+  lines.next(&line);  // heading
+  while (lines.next(&line)) {
+    if (is_blank_line(line)) continue;
+    if (knots.size() == max_knots)
+      fail(name, line.number, "holds more than " + std::to_string(max_knots) +
+                                  " knots, the most a knots file may hold");
+    const char* p = skip_blanks(line.begin, line.end);
+    double value = 0.0;
+    const char* q = scan_double(p, line.end, &value);
+    if (q == p) fail(name, line.number, "the knot is not a number (found " + shown(p, line.end) + ")");
+    if (!std::isfinite(value))
+      fail(name, line.number, "the knot is not a finite number (found " + shown(p, line.end) + ")");
+    if (!knots.empty() && value < knots.back())
+      fail(name, line.number, "the knot " + shown(p, line.end) +
+                                  " is below the knot before it; knots must be in ascending order");
+    knots.push_back(value);
+  }
+  if (knots.size() < 2)
+    fail(name, 0, "holds " + std::to_string(knots.size()) + " knot" +
+                      (knots.size() == 1 ? "" : "s") + "; at least 2 are needed");
+  return knots;
+}

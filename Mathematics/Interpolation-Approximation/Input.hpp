@@ -1,0 +1,70 @@
+// Readers of splinefit's input files: Control.dat, Computational-parameters.dat, the data file
+// and the knots file. Each parser takes a file's whole content and its name (for messages) and
+// either returns plain values or throws InputError; none touches the model state.
+//
+// Numbers are read as the C conversions "%d" and "%le" read them: leading whitespace (blank lines
+// included, where a value may stand on a later line) is skipped, and the longest prefix that forms
+// a number is taken, so "6digits" gives 6 and "1.0E-8tolerance" gives 1e-8. Lines end with LF,
+// CR LF or a lone CR; a UTF-8 byte-order mark at the start of a file is ignored. Lines of any
+// length are read whole.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A fault in an input file or an output file that cannot be written. what() is one sentence
+// "<file>[, line <n>]: <what is wrong>." without the program's name.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The data file holds more rows than the parameter file's Nmax allows (Nmax - 2 at most).
+struct TooManyDataRows {
+  int Nmax;
+};
+
+// Control.dat: Path and Inputfile as whitespace-free items, then six integers, on one line or
+// many; anything after the sixth integer is ignored.
+struct RunControl {
+  std::string Path, Inputfile;
+  int ix = 0, iy = 0, iw = 0, ii = 0, M = 0, J = 0;
+};
+
+// Computational-parameters.dat: a heading line, then one value at the start of each value line,
+// each followed by free text.
+struct ComputationalParameters {
+  int Nout = 0, Precision = 0;
+  double criterion = 0.0;
+  int Envelope = 0, Nmax = 0;
+};
+
+// A data file in file order: the title line without its line break, and columns ix and iy of
+// every row.
+struct DataFile {
+  std::string Title;
+  std::vector<double> x, y;
+};
+
+// The whole content of a file, without a leading UTF-8 byte-order mark. InputError when the file
+// cannot be opened or read (for example a directory).
+std::string read_file(const std::string& name);
+
+// Parses and checks Control.dat: ii >= 2, ix and iy in 1..ii, iw in 0..ii, M 2 or 3.
+RunControl parse_run_control(const std::string& text, const std::string& name);
+
+// Parses and checks the parameter file: Nout >= 1, Precision 1..99, criterion finite and not
+// negative, Nmax >= 3 (a file may hold at most Nmax - 2 rows).
+ComputationalParameters parse_computational_parameters(const std::string& text,
+                                                       const std::string& name);
+
+// Parses the data file: line 1 is the title; every further line that is not blank is a row of at
+// least ii finite numbers separated by whitespace, then optional text. Throws TooManyDataRows
+// (before converting any number) when there are more than Nmax - 2 rows, and InputError for a
+// file without rows or a row that does not hold ii finite numbers.
+DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+                    int Nmax);
+
+// Parses the knots file: a heading line, then one knot at the start of every line that is not
+// blank. Two to 99 finite knots in non-decreasing order, else InputError.
+std::vector<double> parse_knots(const std::string& text, const std::string& name);
