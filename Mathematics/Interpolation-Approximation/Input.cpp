@@ -133,7 +133,7 @@ class Reader {
       else
         p_++;
     }
-    if (p_ == end_) fail(file_, line_, std::string(setting) + " is missing (the file ends before it)");
+    if (p_ == end_) fail(file_, 0, std::string(setting) + " is missing (the file ends before it)");
   }
 
   void step_line_end() {
@@ -256,8 +256,12 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   check_range(name, nout_line, "Nout (table rows per interval)", cp.Nout, 1, INT_MAX, "at least 1");
   check_range(name, precision_line, "Precision", cp.Precision, 1, 99, "from 1 to 99");
   if (!std::isfinite(cp.criterion) || cp.criterion < 0.0)
-    fail(name, criterion_line, "criterion is " + std::to_string(cp.criterion) +
-                                   "; it must be a finite number not below 0");
+  {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", cp.criterion);
+    fail(name, criterion_line,
+         std::string("criterion is ") + value + "; it must be a finite number not below 0");
+  }
   check_range(name, nmax_line, "Nmax", cp.Nmax, 3, INT_MAX,
               "at least 3 (a data file may hold at most Nmax - 2 rows)");
   return cp;
