@@ -11,11 +11,23 @@
 
 namespace {
 
+// Releases the model arrays of the previous set_model call, if any.
+void release_model() {
+  if (c == nullptr) return;
+  free_dvector(x, 1, N);
+  free_dvector(y, 1, N);
+  free_ivector(I, 1, N);
+  free_dvector(X, 1, J + 1);
+  free_dvector(delta, 1, J);
+  free_dmatrix(c, 1, J + 1, 0, M);
+  c = nullptr;
+}
+
 // Sets up the model state for the given degree, sorted abscissae, ordinates and knots, with
-// intervals assigned from the knots. Everything is allocated afresh; the old blocks are left
-// to the process (tests are short).
+// intervals assigned from the knots.
 void set_model(int degree, const std::vector<double>& xs, const std::vector<double>& ys,
                const std::vector<double>& knots) {
+  release_model();
   M = degree;
   N = static_cast<int>(xs.size());
   J = static_cast<int>(knots.size()) - 1;
@@ -161,6 +173,7 @@ TEST(SplineModel, DerivativesAreThoseOfTheIntervalsPolynomial) {
   EXPECT_EQ(Pd(0.2, 2), 1.0);
   EXPECT_EQ(Pd(0.9, 2), 1.0);
   EXPECT_DOUBLE_EQ(Pd(0.5, 1), -2.0 + 2 * 0.5 * 0.5);
+  M = 3;
 }
 
 // Group ends of the automatic placement, worked out by hand from round(j * N / J).

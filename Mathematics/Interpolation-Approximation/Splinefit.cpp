@@ -178,6 +178,26 @@ void write_envelope(std::FILE* f, const std::string& Title, const char* Fn, int 
   std::fprintf(f, Fn, x[N], y[N]);
 }
 
+// Fits the NN parameters by Powell's method from zero, along the unit directions, leaves their
+// coefficients in rows 1..J of c and returns the number of iterations.
+int fit(double criterion) {
+  double* Z = dvector(1, NN);
+  double** A = dmatrix(1, NN, 1, NN);
+  for (int i = 1; i <= NN; i++) {
+    Z[i] = 0.0;
+    for (int j = 1; j <= NN; j++) A[i][j] = 0.0;
+    A[i][i] = 1.0;
+  }
+  int iter = 0;
+  double fret = 0.0;
+  Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
+  Transfer(Z);
+  Continuity();
+  free_dvector(Z, 1, NN);
+  free_dmatrix(A, 1, NN, 1, NN);
+  return iter;
+}
+
 int run() {
   RunControl rc = parse_run_control(read_file(control_file), control_file);
   M = rc.M;
@@ -202,20 +222,9 @@ int run() {
   delta = dvector(1, J);
   for (int j = 1; j <= J; j++) delta[j] = X[j + 1] - X[j];
   NN = J + M;
-  double* Z = dvector(1, NN);
-  double** A = dmatrix(1, NN, 1, NN);
-  for (int i = 1; i <= NN; i++) {
-    Z[i] = 0.0;
-    for (int j = 1; j <= NN; j++) A[i][j] = 0.0;
-    A[i][i] = 1.0;
-  }
-  int iter = 0;
-  double fret = 0.0;
-  Powell(Z, A, NN, cp.criterion, &iter, &fret, Eqn);
+  int iter = fit(cp.criterion);
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
-  Transfer(Z);
-  Continuity();
 
   // End row: interval J's polynomial re-expanded about the last knot.
   c[J + 1][0] = P0(X[J + 1], J);
@@ -237,8 +246,6 @@ int run() {
     finish({&results});
   }
 
-  free_dvector(Z, 1, NN);
-  free_dmatrix(A, 1, NN, 1, NN);
   std::printf("\nPress enter key");
   std::fflush(stdout);
   std::getchar();
