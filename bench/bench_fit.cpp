@@ -1,0 +1,189 @@
+// The fit's hot path and its floor:
+//   BM_Eqn           one objective evaluation (Transfer, Continuity, N residuals), N = 10^2..10^6,
+//                    J = 1, 10, 100, M = 2 and 3;
+//   BM_SumOfSquares  the floor: the bare serial sum of squares over N doubles in point order, one
+//                    dependent chain of additions, as the objective's own sum must be;
+//   BM_Fit           whole Powell fits from zero parameters, as the driver runs them;
+//   BM_LoadData      reading a data file of 10^6 rows with the program's reader.
+// The counter "per_point" (or "per_row") is the time per point (row); a flat column across sizes
+// means linear cost. "evaluations" is the number of objective calls of one fit and "evals_per_s"
+// their rate. Run with --benchmark_repetitions=3 and compare medians: the machine is shared.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Input.hpp"
+#include "Model.hpp"
+#include "Numutil.hpp"
+#include "Optimise.hpp"
+#include "Splinefit.hpp"
+
+namespace {
+
+double curve(double t) {
+  return std::exp(-0.15 * t) * std::sin(1.3 * t) + 0.8 * std::exp(-std::pow((t - 6.0) / 0.35, 2));
+}
+
+// The model state of a run with n points on [0, 10) (ascending, uneven spacing, noisy
+// ordinates), j automatic intervals and degree m, set up as the driver does; released on
+// destruction.
+struct ModelState {
+  ModelState(int n, int j, int m) {
+    std::mt19937_64 rng(20240601);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    M = m;
+    N = n;
+    J = j;
+    NN = J + M;
+    x = dvector(1, N);
+    y = dvector(1, N);
+    I = ivector(1, N);
+    for (int i = 1; i <= N; i++) {
+      x[i] = 10.0 * (i - 1 + u(rng)) / N;
+      y[i] = curve(x[i]) + 0.05 * (u(rng) - 0.5);
+    }
+    X = dvector(1, J + 1);
+    place_knots_evenly();
+    X0 = X + 1;
+    delta = dvector(1, J);
+    for (int k = 1; k <= J; k++) delta[k] = X[k + 1] - X[k];
+    c = dmatrix(1, J + 1, 0, M);
+  }
+  ModelState(const ModelState&) = delete;
+  ModelState& operator=(const ModelState&) = delete;
+  ~ModelState() {
+    free_dmatrix(c, 1, J + 1, 0, M);
+    free_dvector(delta, 1, J);
+    free_dvector(X, 1, J + 1);
+    free_ivector(I, 1, N);
+    free_dvector(y, 1, N);
+    free_dvector(x, 1, N);
+    x = y = X = X0 = delta = nullptr;
+    I = nullptr;
+    c = nullptr;
+  }
+};
+
+void set_per_item(benchmark::State& state, const char* name, double items) {
+  state.counters[name] = benchmark::Counter(
+      items, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// A parameter vector of modest values: interval 1 near the data, small top-degree coefficients.
+std::vector<double> some_parameters() {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-0.05, 0.05);
+  std::vector<double> Z(static_cast<std::size_t>(NN) + 1, 0.0);
+  Z[1] = 0.1;
+  Z[2] = 1.0;
+  for (int k = 3; k <= NN; k++) Z[static_cast<std::size_t>(k)] = u(rng);
+  return Z;
+}
+
+void BM_Eqn(benchmark::State& state) {
+  int n = static_cast<int>(state.range(0));
+  ModelState model(n, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
+  std::vector<double> Z = some_parameters();
+  for (auto _ : state) benchmark::DoNotOptimize(Eqn(Z.data()));
+  set_per_item(state, "per_point", n);
+}
+
+void BM_SumOfSquares(benchmark::State& state) {
+  int n = static_cast<int>(state.range(0));
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<double> r(static_cast<std::size_t>(n));
+  for (double& v : r) v = u(rng);
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (double v : r) sum += v * v;  // one dependent chain, in order
+    benchmark::DoNotOptimize(sum);
+  }
+  set_per_item(state, "per_point", n);
+}
+
+long long evaluations = 0;
+double counted_Eqn(double* p) {
+  evaluations++;
+  return Eqn(p);
+}
+
+// One whole fit per iteration: zero start, identity directions, criterion 1e-8.
+void BM_Fit(benchmark::State& state) {
+  ModelState model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                   static_cast<int>(state.range(2)));
+  double* Z = dvector(1, NN);
+  double** A = dmatrix(1, NN, 1, NN);
+  int iter = 0;
+  double fret = 0.0;
+  long long total = 0;
+  for (auto _ : state) {
+    for (int i = 1; i <= NN; i++) {
+      Z[i] = 0.0;
+      for (int j = 1; j <= NN; j++) A[i][j] = i == j ? 1.0 : 0.0;
+    }
+    evaluations = 0;
+    Powell(Z, A, NN, 1e-8, &iter, &fret, counted_Eqn);
+    total += evaluations;
+    benchmark::DoNotOptimize(fret);
+  }
+  state.counters["evaluations"] = static_cast<double>(evaluations);
+  state.counters["iterations"] = iter;
+  state.counters["evals_per_s"] = benchmark::Counter(static_cast<double>(total),
+                                                     benchmark::Counter::kIsRate);
+  free_dmatrix(A, 1, NN, 1, NN);
+  free_dvector(Z, 1, NN);
+}
+
+// A data file of rows "x y" as an instrument might write them, kept for the whole run.
+const std::string& data_file_of(int rows) {
+  static std::string name;
+  if (!name.empty()) return name;
+  name = (std::filesystem::temp_directory_path() / "bench_fit_rows.dat").string();
+  std::FILE* f = std::fopen(name.c_str(), "w");
+  std::fprintf(f, "Benchmark data, %d rows\n", rows);
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < rows; i++) {
+    double t = 10.0 * (i + u(rng)) / rows;
+    std::fprintf(f, "%.6f %.9g\n", t, curve(t) + 0.05 * (u(rng) - 0.5));
+  }
+  std::fclose(f);
+  return name;
+}
+
+void BM_LoadData(benchmark::State& state) {
+  int rows = static_cast<int>(state.range(0));
+  const std::string& name = data_file_of(rows);
+  RunControl control;
+  control.ix = 1;
+  control.iy = 2;
+  control.ii = 2;
+  for (auto _ : state) {
+    DataFile data = parse_data(read_file(name), name, control, rows + 2);
+    benchmark::DoNotOptimize(data.x.data());
+  }
+  set_per_item(state, "per_row", rows);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Eqn)
+    ->ArgNames({"N", "J", "M"})
+    ->ArgsProduct({{100, 1000, 10000, 100000, 1000000}, {1, 10, 100}, {2, 3}});
+BENCHMARK(BM_SumOfSquares)->ArgName("N")->RangeMultiplier(10)->Range(100, 1000000);
+BENCHMARK(BM_Fit)
+    ->ArgNames({"N", "J", "M"})
+    ->Args({1000, 10, 3})
+    ->Args({10000, 10, 3})
+    ->Args({100000, 10, 3})
+    ->Args({10000, 5, 3})
+    ->Args({10000, 20, 3})
+    ->Args({10000, 10, 2})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadData)->ArgName("rows")->Arg(1000000)->Unit(benchmark::kMillisecond);
