@@ -13,6 +13,7 @@
 //   delta          interval widths 1..J
 //   c              coefficients, rows 1..J+1, columns 0..M
 //   xx             abscissa of the current row of the results table
+// Continuity also keeps pow(delta[j], m) between calls, rebuilt for every width that changes.
 #pragma once
 
 extern int M, J, N, NN;
@@ -36,11 +37,15 @@ double Pd(double xx, int D);
 void Transfer(double* x);
 
 // Derives columns 0..M-1 of rows 2..J (at most columns 0..2) from the row before, so that value,
-// slope and, for M = 3, curvature are continuous at every inner knot. Run after Transfer.
+// slope and, for M = 3, curvature are continuous at every inner knot. Run after Transfer. The
+// powers of the widths are computed once (same pow calls, same digits) and reused while delta
+// and M stay the same; any change of them is picked up at the next call.
 void Continuity();
 
 // The objective: Transfer and Continuity with the parameter vector X (1..NN), then the plain sum
-// of squared residuals P0(x[i], I[i]) - y[i] over all points, in point order.
+// of squared residuals P0(x[i], I[i]) - y[i] over all points, in point order, digit for digit.
+// Needs no preparation: it works on whatever state is set. Fastest when the points of each
+// interval are contiguous in I, as the driver's sorted data make them.
 double Eqn(double* X);
 
 // The contribution of one residual to the objective: its square.
