@@ -64,7 +64,8 @@ const char* scan_int(const char* p, const char* end, int* value, bool* overflow)
 
 // "%le" / "%lf": the longest prefix that strtod converts (decimal, exponent, hexadecimal, inf,
 // nan). Returns the end of the number, or p when there is none. A number never contains
-// whitespace, so only the item up to the next whitespace (at most 511 bytes) is converted.
+// whitespace, so only the item up to the next whitespace is converted; an item longer than 511
+// bytes (hundreds of digits) is copied whole rather than cut, which would split one number in two.
 // A plain decimal (optional sign, then a digit or a point) goes through std::from_chars, which
 // takes the same longest prefix and rounds it correctly, as strtod does, but several times
 // faster; everything else (a hexadecimal "0x" after the digit 0, inf, nan, a value out of range)
@@ -76,15 +77,34 @@ const char* scan_double(const char* p, const char* end, double* value) {
   const char* first = p < limit && (*p == '+' || *p == '-') ? p + 1 : p;
   if (first < limit && ((*first >= '0' && *first <= '9') || *first == '.')) {
     auto [stop, error] = std::from_chars(*p == '+' ? first : p, limit, *value);
-    if (error == std::errc() && !(stop < limit && (*stop == 'x' || *stop == 'X'))) return stop;
+    // A number that reaches the limit may go on beyond it: strtod below reads it whole.
+    if (error == std::errc() && !(stop < limit && (*stop == 'x' || *stop == 'X')) &&
+        (stop < limit || limit == end))
+      return stop;
   }
   std::size_t n = 0;
   while (p + n < end && n < sizeof item - 1 && !is_space(p[n]) && p[n] != '\0') n++;
   std::memcpy(item, p, n);
   item[n] = '\0';
   char* stop = nullptr;
+  if (n == sizeof item - 1 && p + n < end && !is_space(p[n]) && p[n] != '\0') {  // longer item
+    while (p + n < end && !is_space(p[n]) && p[n] != '\0') n++;
+    std::string whole(p, n);
+    *value = std::strtod(whole.c_str(), &stop);
+    return p + (stop - whole.c_str());
+  }
   *value = std::strtod(item, &stop);
   return p + (stop - item);
+}
+
+// A number written with a decimal comma ("1,5") would be read as its whole part and the rest
+// taken as free text; a value directly followed by a comma and a digit is refused instead.
+void reject_decimal_comma(const std::string& file, int line, const std::string& what, const char* p,
+                          const char* q, const char* end) {
+  if (q + 1 < end && *q == ',' && q[1] >= '0' && q[1] <= '9')
+    fail(file, line,
+         what + " is followed by a comma (found " + shown(p, end) +
+             "); write decimals with a point and separate values with whitespace");
 }
 
 // A cursor over a whole file for the formatted reads of the two configuration files.
@@ -121,6 +141,7 @@ class Reader {
       fail(file_, line_, std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
     if (overflow)
       fail(file_, line_, std::string(setting) + " is out of range (found " + shown(p_, end_) + ")");
+    reject_decimal_comma(file_, line_, setting, p_, q, end_);
     p_ = q;
     return value;
   }
@@ -131,6 +152,7 @@ class Reader {
     const char* q = scan_double(p_, end_, &value);
     if (q == p_)
       fail(file_, line_, std::string(setting) + " is not a number (found " + shown(p_, end_) + ")");
+    reject_decimal_comma(file_, line_, setting, p_, q, end_);
     p_ = q;
     return value;
   }
@@ -226,6 +248,12 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
   RunControl rc;
   rc.Path = in.item("Path (the data directory)");
   rc.Inputfile = in.item("Inputfile (the data set name)");
+  // The longest name built from them is <Path><Inputfile>.knots (or -1.dat).
+  std::size_t longest = rc.Path.size() + rc.Inputfile.size() + 6;
+  if (longest > max_file_name)
+    fail(name, in.line(),
+         "Path and Inputfile make file names of " + std::to_string(longest) +
+             " characters; at most " + std::to_string(max_file_name) + " are allowed");
   int* values[] = {&rc.ix, &rc.iy, &rc.iw, &rc.ii, &rc.M, &rc.J};
   const char* names[] = {"ix", "iy", "iw", "ii", "M", "J"};
   int lines[6];
@@ -242,6 +270,10 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
   std::string zero_to_ii = "from 0 to ii = " + std::to_string(rc.ii);
   check_range(name, lines[2], "iw", rc.iw, 0, rc.ii, zero_to_ii.c_str());
   check_range(name, lines[4], "M (the degree)", rc.M, 2, 3, "2 or 3");
+  if (rc.J > max_automatic_intervals)
+    fail(name, lines[5],
+         "J is " + std::to_string(rc.J) + "; automatic knot placement allows at most " +
+             std::to_string(max_automatic_intervals) + " intervals");
   return rc;
 }
 
@@ -295,7 +327,6 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
 
   data.x.reserve(static_cast<std::size_t>(rows));
   data.y.reserve(static_cast<std::size_t>(rows));
-  std::vector<double> columns(static_cast<std::size_t>(control.ii) + 1);
   while (lines.next(&line)) {
     if (is_blank_line(line)) continue;
     const char* p = line.begin;
@@ -314,11 +345,11 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
       if (q < line.end && *q == ',')
         fail(name, line.number, column + " is followed by a comma (found " + shown(p, line.end) +
                                     "); numbers need a decimal point and columns whitespace");
-      columns[static_cast<std::size_t>(k)] = value;
+      // Only columns ix and iy are kept: no buffer of ii numbers, which may be huge.
+      if (k == control.ix) data.x.push_back(value);
+      if (k == control.iy) data.y.push_back(value);
       p = q;
     }
-    data.x.push_back(columns[static_cast<std::size_t>(control.ix)]);
-    data.y.push_back(columns[static_cast<std::size_t>(control.iy)]);
   }
   return data;
 }
@@ -340,6 +371,7 @@ std::vector<double> parse_knots(const std::string& text, const std::string& name
     if (q == p) fail(name, line.number, "the knot is not a number (found " + shown(p, line.end) + ")");
     if (!std::isfinite(value))
       fail(name, line.number, "the knot is not a finite number (found " + shown(p, line.end) + ")");
+    reject_decimal_comma(name, line.number, "the knot", p, q, line.end);
     if (!knots.empty() && value < knots.back())
       fail(name, line.number, "the knot " + shown(p, line.end) +
                                   " is below the knot before it; knots must be in ascending order");

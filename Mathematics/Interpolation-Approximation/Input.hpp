@@ -4,11 +4,13 @@
 //
 // Numbers are read as the C conversions "%d" and "%le" read them: leading whitespace (blank lines
 // included, where a value may stand on a later line) is skipped, and the longest prefix that forms
-// a number is taken, so "6digits" gives 6 and "1.0E-8tolerance" gives 1e-8. Lines end with LF,
+// a number is taken, so "6digits" gives 6 and "1.0E-8tolerance" gives 1e-8; a number directly
+// followed by a comma and a digit (a decimal comma, "1,5") is refused. Lines end with LF,
 // CR LF or a lone CR; a UTF-8 byte-order mark at the start of a file is ignored. Lines of any
 // length are read whole.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -50,7 +52,15 @@ struct DataFile {
 // cannot be opened or read (for example a directory).
 std::string read_file(const std::string& name);
 
-// Parses and checks Control.dat: ii >= 2, ix and iy in 1..ii, iw in 0..ii, M 2 or 3.
+// Limits of Control.dat. The fit's direction matrix holds (J + M)^2 numbers and Powell's method
+// minimises along each of its J + M directions in every iteration, so automatic knot placement
+// takes at most max_automatic_intervals intervals (a knots file holds at most 99 knots). File
+// names built from Path and Inputfile fit the system's limit of 4095 characters.
+constexpr int max_automatic_intervals = 1000;
+constexpr std::size_t max_file_name = 4095;
+
+// Parses and checks Control.dat: ii >= 2, ix and iy in 1..ii, iw in 0..ii, M 2 or 3,
+// J <= max_automatic_intervals, and file names of at most max_file_name characters.
 RunControl parse_run_control(const std::string& text, const std::string& name);
 
 // Parses and checks the parameter file: Nout >= 1, Precision 1..99, criterion finite and not
@@ -66,5 +76,6 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
                     int Nmax);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
-// blank. Two to 99 finite knots in non-decreasing order, else InputError.
+// blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make
+// an interval of zero width, which holds no point.
 std::vector<double> parse_knots(const std::string& text, const std::string& name);

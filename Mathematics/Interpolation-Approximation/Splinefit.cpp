@@ -129,12 +129,42 @@ void place_knots(const std::string& data_name, const std::string& knots_name) {
     place_knots_evenly();
   } else {
     std::vector<double> knots = parse_knots(read_file(knots_name), knots_name);
+    if (knots.front() == knots.back())
+      fail(knots_name, "all its knots are equal; the last knot must lie above the first");
     J = static_cast<int>(knots.size()) - 1;
     X = dvector(1, J + 1);
     for (int j = 1; j <= J + 1; j++) X[j] = knots[static_cast<std::size_t>(j - 1)];
     assign_intervals_from_knots();
   }
   X0 = X + 1;
+}
+
+// Refuses a run that cannot give a sound result: all points at one abscissa (the curve would be
+// fixed at that point alone), numbers so large that the objective overflows (the sum of squared
+// ordinates, or the M-th power of the span of points and knots), or a results table of more than
+// 10^7 rows.
+void check_fit_input(const std::string& data_name, int Nout) {
+  if (x[1] == x[N]) {
+    char at[32];
+    std::snprintf(at, sizeof at, "%g", x[1]);
+    fail(data_name, (N == 1 ? "its only point lies" : "all " + std::to_string(N) + " points lie") +
+                        " at the abscissa " + at +
+                        "; a spline needs points at two different abscissae at least");
+  }
+  double sum = 0.0;
+  for (int i = 1; i <= N; i++) sum += y[i] * y[i];
+  if (!std::isfinite(sum))
+    fail(data_name, "the ordinates are too large for the fit: the sum of their squares overflows");
+  double span = std::fmax(x[N], X[J + 1]) - std::fmin(x[1], X[1]);
+  if (!std::isfinite(std::pow(span, M)))
+    fail(data_name, "the abscissae are too far apart for the fit: the power " + std::to_string(M) +
+                        " of their span overflows");
+  const long long max_rows = 10000000;
+  long long rows = static_cast<long long>(Nout) * J + 1;
+  if (rows > max_rows)
+    fail(parameter_file, "Nout " + std::to_string(Nout) + " with " + std::to_string(J) +
+                             " intervals makes a results table of " + std::to_string(rows) +
+                             " rows; at most " + std::to_string(max_rows) + " are allowed");
 }
 
 // Writes the results file: title, data, knots with coefficients, and the table of the spline
@@ -217,6 +247,7 @@ int run() {
   std::string Title;
   if (!load_data(rc, cp, Inputpath_2, &Title)) return 3;
   place_knots(Inputpath_2, Inputpath_3);
+  check_fit_input(Inputpath_2, cp.Nout);
 
   c = dmatrix(1, J + 1, 0, M);
   delta = dvector(1, J);
@@ -245,6 +276,15 @@ int run() {
     std::fprintf(results.get(), "\n");
     finish({&results});
   }
+
+  // The model arrays are released before the wait rather than left to the exit, so that a leak
+  // checker sees every block freed (the handle of c points inside its block).
+  free_dmatrix(c, 1, J + 1, 0, M);
+  free_dvector(delta, 1, J);
+  free_dvector(X, 1, J + 1);
+  free_ivector(I, 1, N);
+  free_dvector(y, 1, N);
+  free_dvector(x, 1, N);
 
   std::printf("\nPress enter key");
   std::fflush(stdout);
