@@ -1,7 +1,13 @@
-# Runs splinefit on the bundled examples in a scratch copy, leaving examples/ untouched.
-#   cmake -DSPLINEFIT=<program> -DEXAMPLES=<examples dir> -DSCRATCH=<scratch dir> -P RunExample.cmake
+# Runs splinefit on the bundled examples in a scratch copy, leaving examples/ untouched, and draws
+# each fit with the plot script when gnuplot is installed.
+#   cmake -DSPLINEFIT=<program> -DEXAMPLES=<examples dir> -DSCRATCH=<scratch dir>
+#         -DPLOT_SCRIPT=<plot/splinefit.gp> -P RunExample.cmake
+# docs/example.png is a copy of the automatic example's picture, made with
+#   cmake --workflow --preset example
+#   cp build/default/example-run/automatic/data/damped.png docs/example.png
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
+find_program(GNUPLOT gnuplot)
 foreach(example automatic knots-file)
   file(COPY "${EXAMPLES}/${example}" DESTINATION "${SCRATCH}")
   execute_process(COMMAND "${SPLINEFIT}" WORKING_DIRECTORY "${SCRATCH}/${example}"
@@ -12,4 +18,17 @@ foreach(example automatic knots-file)
   endif()
   message(STATUS "${example}: results in ${SCRATCH}/${example}/data/damped.res, "
                  "envelope in ${SCRATCH}/${example}/data/damped-1.dat")
+  if(GNUPLOT)
+    execute_process(COMMAND "${GNUPLOT}" "${PLOT_SCRIPT}" WORKING_DIRECTORY "${SCRATCH}/${example}"
+                    OUTPUT_QUIET RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gnuplot ended with status ${status} in ${SCRATCH}/${example}")
+    endif()
+    message(STATUS "${example}: plot in ${SCRATCH}/${example}/data/damped.png")
+  endif()
 endforeach()
+if(NOT GNUPLOT)
+  message(STATUS "No plots: gnuplot is not installed. Install it (on Debian or Ubuntu: "
+                 "apt-get install gnuplot-nox), then run this again, or run "
+                 "'gnuplot ${PLOT_SCRIPT}' in each directory under ${SCRATCH}.")
+endif()

@@ -1,4 +1,83 @@
 // splinefit: fits a least-squares spline to the data named in Control.dat (see Splinefit.hpp).
+// Without arguments it runs the fit; --help and --version answer and leave every file alone.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
 #include "Splinefit.hpp"
 
-int main() { return splinefit_main(); }
+namespace {
+
+// The plot script's installed path. The program's own location comes first, so that a tree
+// installed with --prefix names its own copy; the configured location stands in when the program
+// does not run from an installed tree (or the system cannot say where the program is).
+std::string plot_script() {
+  std::error_code error;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    std::filesystem::path script =
+        (program.parent_path() / SPLINEFIT_PLOT_SCRIPT_FROM_BINDIR).lexically_normal();
+    if (std::filesystem::is_regular_file(script, error)) return script.string();
+  }
+  return SPLINEFIT_PLOT_SCRIPT;
+}
+
+void print_usage(std::FILE* out) {
+  std::string script = plot_script();
+  std::error_code error;
+  const char* where =
+      std::filesystem::is_regular_file(script, error)
+          ? ""
+          : "(cmake --install puts it there; the source tree has plot/splinefit.gp)\n";
+  std::fprintf(out,
+               "Usage: splinefit [--help | --version]\n"
+               "\n"
+               "Fits a least-squares spline of degree 2 or 3 to measured points. Run it without\n"
+               "arguments in a working directory that holds Control.dat (data path prefix Path,\n"
+               "data set name Inputfile, then ix iy iw ii M J) and Computational-parameters.dat\n"
+               "(Nout, Precision, criterion, Envelope, Nmax).\n"
+               "\n"
+               "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n"
+               "Writes  Control.plt, <Path><Inputfile>.res and, when Envelope is not 0,\n"
+               "        <Path><Inputfile>-1.dat; then waits for the Enter key.\n"
+               "\n"
+               "Exit status: 0 complete run; 1 numerical failure; 2 unusable input file,\n"
+               "unwritable output file or unknown argument; 3 more data rows than Nmax allows.\n"
+               "\n"
+               "Plot: after a run, in the same directory,\n"
+               "  gnuplot %s\n"
+               "draws <Path><Inputfile>.png (gnuplot: apt-get install gnuplot-nox).\n"
+               "%s"
+               "\n"
+               "  --help     print this text and exit\n"
+               "  --version  print the version and exit\n",
+               script.c_str(), where);
+}
+
+// --help and --version print to standard output and return 0; anything else is refused with
+// the usage text on standard error and status 2.
+int answer_arguments(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    print_usage(stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("splinefit %s\n", SPLINEFIT_VERSION);
+    return 0;
+  }
+  if (argc == 2)
+    std::fprintf(stderr, "splinefit: unknown argument \"%s\"\n\n", argv[1]);
+  else
+    std::fprintf(stderr, "splinefit: %d arguments given; it takes none, or one option\n\n",
+                 argc - 1);
+  print_usage(stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return argc <= 1 ? splinefit_main() : answer_arguments(argc, argv);
+}
