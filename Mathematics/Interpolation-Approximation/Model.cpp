@@ -91,31 +91,44 @@ struct WidthPowers {
   }
 } width_powers;
 
-}  // namespace
-
-void Continuity() {
-  if (J < 2) return;
-  const double* powers = width_powers.update(J - 1);
+// The continuity sums for every inner knot, with the degree fixed at compile time for M = 2 and
+// M = 3 (Degree 0 reads M), so that the short sums unroll.
+template <int Degree>
+void continuity_rows(const double* powers) {
+  const int degree = Degree > 0 ? Degree : M;
   for (int j = 1; j <= J - 1; j++) {
-    const double* d = powers + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(M + 1);
+    const double* d = powers + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(degree + 1);
     const double* cj = c[j];
     double* next = c[j + 1];
     // Sums accumulate from 0.0, terms in ascending m, each term pow(delta[j], power) times the
     // coefficient factor, exactly as written out here, for reproducible digits.
     double value = 0.0;
-    for (int m = 0; m <= M; m++) value += d[m] * cj[m];
+    for (int m = 0; m <= degree; m++) value += d[m] * cj[m];
     next[0] = value;
-    if (M > 1) {
+    if (degree > 1) {
       double slope = 0.0;
-      for (int m = 1; m <= M; m++) slope += d[m - 1] * (m * cj[m]);
+      for (int m = 1; m <= degree; m++) slope += d[m - 1] * (m * cj[m]);
       next[1] = slope;
     }
-    if (M > 2) {
+    if (degree > 2) {
       double curvature = 0.0;
-      for (int m = 2; m <= M; m++) curvature += d[m - 2] * (m * 0.5 * (m - 1) * cj[m]);
+      for (int m = 2; m <= degree; m++) curvature += d[m - 2] * (m * 0.5 * (m - 1) * cj[m]);
       next[2] = curvature;
     }
   }
+}
+
+}  // namespace
+
+void Continuity() {
+  if (J < 2) return;
+  const double* powers = width_powers.update(J - 1);
+  if (M == 2)
+    continuity_rows<2>(powers);
+  else if (M == 3)
+    continuity_rows<3>(powers);
+  else
+    continuity_rows<0>(powers);
 }
 
 double Contribution(double x) { return x * x; }
