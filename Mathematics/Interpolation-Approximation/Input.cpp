@@ -115,6 +115,14 @@ class Reader {
 
   int line() const { return line_; }
 
+  // Skips whitespace, blank lines included, and tells whether a whole number starts there.
+  bool integer_follows() {
+    skip_space();
+    int value = 0;
+    bool overflow = false;
+    return scan_int(p_, end_, &value, &overflow) != p_;
+  }
+
   // Past the rest of the current line and its line break.
   void skip_line() {
     while (p_ < end_ && !is_line_end(*p_)) p_++;
@@ -160,13 +168,17 @@ class Reader {
  private:
   // Skips whitespace, blank lines included, to the start of a value.
   void start_value(const char* setting) {
+    skip_space();
+    if (p_ == end_) fail(file_, 0, std::string(setting) + " is missing (the file ends before it)");
+  }
+
+  void skip_space() {
     while (p_ < end_ && is_space(*p_)) {
       if (is_line_end(*p_))
         step_line_end();
       else
         p_++;
     }
-    if (p_ == end_) fail(file_, 0, std::string(setting) + " is missing (the file ends before it)");
   }
 
   void step_line_end() {
@@ -296,6 +308,11 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   cp.Nmax = in.integer("Nmax");
   int nmax_line = in.line();
   in.skip_line();
+  int method_line = 0;
+  if (in.integer_follows()) {
+    cp.Method = in.integer("Method");
+    method_line = in.line();
+  }
   check_range(name, nout_line, "Nout (table rows per interval)", cp.Nout, 1, INT_MAX, "at least 1");
   check_range(name, precision_line, "Precision", cp.Precision, 1, 99, "from 1 to 99");
   if (!std::isfinite(cp.criterion) || cp.criterion < 0.0)
@@ -307,6 +324,8 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   }
   check_range(name, nmax_line, "Nmax", cp.Nmax, 3, INT_MAX,
               "at least 3 (a data file may hold at most Nmax - 2 rows)");
+  check_range(name, method_line, "Method", cp.Method, 0, 1,
+              "0 (Powell's fit) or 1 (the exact least-squares fit)");
   return cp;
 }
 

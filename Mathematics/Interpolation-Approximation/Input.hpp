@@ -34,11 +34,12 @@ struct RunControl {
 };
 
 // Computational-parameters.dat: a heading line, then one value at the start of each value line,
-// each followed by free text.
+// each followed by free text. Method: 0 Powell's fit, 1 the exact least-squares fit.
 struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
   int Envelope = 0, Nmax = 0;
+  int Method = 0;
 };
 
 // A data file in file order: the title line without its line break, and columns ix and iy of
@@ -64,7 +65,9 @@ constexpr std::size_t max_file_name = 4095;
 RunControl parse_run_control(const std::string& text, const std::string& name);
 
 // Parses and checks the parameter file: Nout >= 1, Precision 1..99, criterion finite and not
-// negative, Nmax >= 3 (a file may hold at most Nmax - 2 rows).
+// negative, Nmax >= 3 (a file may hold at most Nmax - 2 rows). An optional sixth value, Method,
+// must be 0 or 1; it is 0 when the file ends after Nmax's line or the next line that is not
+// blank does not begin with a whole number.
 ComputationalParameters parse_computational_parameters(const std::string& text,
                                                        const std::string& name);
 

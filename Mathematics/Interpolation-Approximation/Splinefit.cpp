@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "ExactFit.hpp"
 #include "Input.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
@@ -208,9 +209,10 @@ void write_envelope(std::FILE* f, const std::string& Title, const char* Fn, int 
   std::fprintf(f, Fn, x[N], y[N]);
 }
 
-// Fits the NN parameters by Powell's method from zero, along the unit directions, leaves their
-// coefficients in rows 1..J of c and returns the number of iterations.
-int fit(double criterion) {
+// Fits the NN parameters by Powell's method from zero, along the unit directions (Method 0), or
+// by the exact least-squares solve (Method 1, 0 iterations); leaves their coefficients in rows
+// 1..J of c and returns the number of iterations.
+int fit(double criterion, int Method) {
   double* Z = dvector(1, NN);
   double** A = dmatrix(1, NN, 1, NN);
   for (int i = 1; i <= NN; i++) {
@@ -220,7 +222,10 @@ int fit(double criterion) {
   }
   int iter = 0;
   double fret = 0.0;
-  Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
+  if (Method == 1)
+    exact_fit(Z);
+  else
+    Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
   Transfer(Z);
   Continuity();
   free_dvector(Z, 1, NN);
@@ -253,7 +258,7 @@ int run() {
   delta = dvector(1, J);
   for (int j = 1; j <= J; j++) delta[j] = X[j + 1] - X[j];
   NN = J + M;
-  int iter = fit(cp.criterion);
+  int iter = fit(cp.criterion, cp.Method);
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
 
