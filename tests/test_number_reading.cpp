@@ -56,9 +56,9 @@ void expect_as_strtod(const std::string& item) {
   }
 }
 
-std::string format(const char* spec, double v) {
+std::string format(const char* conversion, double v) {
   char buffer[1200];
-  std::snprintf(buffer, sizeof buffer, spec, v);
+  std::snprintf(buffer, sizeof buffer, conversion, v);
   return buffer;
 }
 
@@ -108,7 +108,7 @@ TEST(NumberReading, EveryPrintedDoubleReadsBackAsStrtodReadsIt) {
     double v;
     std::memcpy(&v, &b, sizeof v);
     if (!std::isfinite(v)) continue;
-    for (const char* spec : specs) expect_as_strtod(format(spec, v));
+    for (const char* conversion : specs) expect_as_strtod(format(conversion, v));
     if (HasFatalFailure()) return;
   }
 }

@@ -94,8 +94,7 @@ TEST(Sort2, EqualKeysLeaveAPartitionInTheAlgorithmsOwnOrder) {
   EXPECT_EQ(carried, (std::vector<double>{6, 4, 7, 1, 5, 2, 3, 8}));
 }
 
-// Traced by hand: keys 3 1 3 2 3 1 3 2 (values 1..8). Median of three puts key 3 (value 8) at
-// l + 1 ... see the trace in the comment of each step below.
+// Traced by hand: keys 3 1 3 2 3 1 3 2 (values 1..8), one partition and two insertion passes.
 TEST(Sort2, MixedKeysWithTiesLeaveInTheAlgorithmsOwnOrder) {
   Pairs in = {{3, 1}, {1, 2}, {3, 3}, {2, 4}, {3, 5}, {1, 6}, {3, 7}, {2, 8}};
   Pairs out = sorted_by_sort2(in);
@@ -105,7 +104,7 @@ TEST(Sort2, MixedKeysWithTiesLeaveInTheAlgorithmsOwnOrder) {
   // (keys 2 2 3 1 3 1 3 3); arr[2]=2 > arr[1]=2 is false. a = 2 (value 8). Scans: i stops at 3
   // (key 3), j stops at 6 (key 1): exchange -> values 8 4 6 2 5 3 7 1; i stops at 5 (key 3),
   // j at 4 (key 1): j < i. Entry 4 (value 2) goes to 1 and the element to 4:
-  // values 2 4 6 8 5 3 7 1 (keys 1 2 1 2 3 3 3 3). Right part 5..8 is pushed; left part 1..3 is
+  // values 2 4 6 8 5 3 7 1 (keys 1 2 1 2 3 3 3 3). Entries 5..8 are pushed; entries 1..3 are
   // sorted by insertion -> keys 1 1 2 with values 2 6 4; then 5..8 (all key 3) stays 5 3 7 1.
   std::vector<double> carried;
   for (auto& p : out) carried.push_back(p.second);
