@@ -134,8 +134,8 @@ void BM_Fit(benchmark::State& state) {
   }
   state.counters["evaluations"] = static_cast<double>(evaluations);
   state.counters["iterations"] = iter;
-  state.counters["evals_per_s"] = benchmark::Counter(static_cast<double>(total),
-                                                     benchmark::Counter::kIsRate);
+  state.counters["evals_per_s"] =
+      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
   free_dmatrix(A, 1, NN, 1, NN);
   free_dvector(Z, 1, NN);
 }

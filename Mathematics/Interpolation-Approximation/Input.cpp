@@ -146,7 +146,8 @@ class Reader {
     bool overflow = false;
     const char* q = scan_int(p_, end_, &value, &overflow);
     if (q == p_)
-      fail(file_, line_, std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
+      fail(file_, line_,
+           std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
     if (overflow)
       fail(file_, line_, std::string(setting) + " is out of range (found " + shown(p_, end_) + ")");
     reject_decimal_comma(file_, line_, setting, p_, q, end_);
@@ -236,14 +237,16 @@ const char* skip_blanks(const char* p, const char* end) {
 void check_range(const std::string& file, int line, const char* setting, int value, int low,
                  int high, const char* rule) {
   if (value < low || value > high)
-    fail(file, line, std::string(setting) + " is " + std::to_string(value) + "; it must be " + rule);
+    fail(file, line,
+         std::string(setting) + " is " + std::to_string(value) + "; it must be " + rule);
 }
 
 }  // namespace
 
 std::string read_file(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) fail(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
+  if (f == nullptr)
+    fail(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
   std::string text;
   char buffer[1 << 16];
   std::size_t got;
@@ -274,8 +277,9 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
     lines[k] = in.line();
   }
   if (rc.ii < 2)
-    fail(name, lines[3], "ii (numbers read from each data row) is " + std::to_string(rc.ii) +
-                             "; it must be at least 2");
+    fail(name, lines[3],
+         "ii (numbers read from each data row) is " + std::to_string(rc.ii) +
+             "; it must be at least 2");
   std::string up_to_ii = "from 1 to ii = " + std::to_string(rc.ii);
   check_range(name, lines[0], "ix", rc.ix, 1, rc.ii, up_to_ii.c_str());
   check_range(name, lines[1], "iy", rc.iy, 1, rc.ii, up_to_ii.c_str());
@@ -315,8 +319,7 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   }
   check_range(name, nout_line, "Nout (table rows per interval)", cp.Nout, 1, INT_MAX, "at least 1");
   check_range(name, precision_line, "Precision", cp.Precision, 1, 99, "from 1 to 99");
-  if (!std::isfinite(cp.criterion) || cp.criterion < 0.0)
-  {
+  if (!std::isfinite(cp.criterion) || cp.criterion < 0.0) {
     char value[32];
     std::snprintf(value, sizeof value, "%g", cp.criterion);
     fail(name, criterion_line,
@@ -352,18 +355,21 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
     for (int k = 1; k <= control.ii; k++) {
       p = skip_blanks(p, line.end);
       if (p == line.end)
-        fail(name, line.number, "the row holds " + std::to_string(k - 1) + " number" +
-                                    (k == 2 ? "" : "s") + " where ii = " +
-                                    std::to_string(control.ii) + " are needed");
+        fail(name, line.number,
+             "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
+                 " where ii = " + std::to_string(control.ii) + " are needed");
       double value = 0.0;
       const char* q = scan_double(p, line.end, &value);
       std::string column = "column " + std::to_string(k);
-      if (q == p) fail(name, line.number, column + " is not a number (found " + shown(p, line.end) + ")");
+      if (q == p)
+        fail(name, line.number, column + " is not a number (found " + shown(p, line.end) + ")");
       if (!std::isfinite(value))
-        fail(name, line.number, column + " is not a finite number (found " + shown(p, line.end) + ")");
+        fail(name, line.number,
+             column + " is not a finite number (found " + shown(p, line.end) + ")");
       if (q < line.end && *q == ',')
-        fail(name, line.number, column + " is followed by a comma (found " + shown(p, line.end) +
-                                    "); numbers need a decimal point and columns whitespace");
+        fail(name, line.number,
+             column + " is followed by a comma (found " + shown(p, line.end) +
+                 "); numbers need a decimal point and columns whitespace");
       // Only columns ix and iy are kept: no buffer of ii numbers, which may be huge.
       if (k == control.ix) data.x.push_back(value);
       if (k == control.iy) data.y.push_back(value);
@@ -382,22 +388,26 @@ std::vector<double> parse_knots(const std::string& text, const std::string& name
   while (lines.next(&line)) {
     if (is_blank_line(line)) continue;
     if (knots.size() == max_knots)
-      fail(name, line.number, "holds more than " + std::to_string(max_knots) +
-                                  " knots, the most a knots file may hold");
+      fail(name, line.number,
+           "holds more than " + std::to_string(max_knots) +
+               " knots, the most a knots file may hold");
     const char* p = skip_blanks(line.begin, line.end);
     double value = 0.0;
     const char* q = scan_double(p, line.end, &value);
-    if (q == p) fail(name, line.number, "the knot is not a number (found " + shown(p, line.end) + ")");
+    if (q == p)
+      fail(name, line.number, "the knot is not a number (found " + shown(p, line.end) + ")");
     if (!std::isfinite(value))
       fail(name, line.number, "the knot is not a finite number (found " + shown(p, line.end) + ")");
     reject_decimal_comma(name, line.number, "the knot", p, q, line.end);
     if (!knots.empty() && value < knots.back())
-      fail(name, line.number, "the knot " + shown(p, line.end) +
-                                  " is below the knot before it; knots must be in ascending order");
+      fail(name, line.number,
+           "the knot " + shown(p, line.end) +
+               " is below the knot before it; knots must be in ascending order");
     knots.push_back(value);
   }
   if (knots.size() < 2)
-    fail(name, 0, "holds " + std::to_string(knots.size()) + " knot" +
-                      (knots.size() == 1 ? "" : "s") + "; at least 2 are needed");
+    fail(name, 0,
+         "holds " + std::to_string(knots.size()) + " knot" + (knots.size() == 1 ? "" : "s") +
+             "; at least 2 are needed");
   return knots;
 }

@@ -64,7 +64,7 @@ namespace {
 struct WidthPowers {
   int degree = -1;
   std::vector<std::uint64_t> width_bits;  // interval j at j - 1
-  std::vector<double> powers;              // interval j at (j - 1) * (degree + 1) + m
+  std::vector<double> powers;             // interval j at (j - 1) * (degree + 1) + m
 
   // The table for intervals 1..intervals, brought up to date with delta and M.
   const double* update(int intervals) {
@@ -97,7 +97,8 @@ template <int Degree>
 void continuity_rows(const double* powers) {
   const int degree = Degree > 0 ? Degree : M;
   for (int j = 1; j <= J - 1; j++) {
-    const double* d = powers + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(degree + 1);
+    const double* d =
+        powers + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(degree + 1);
     const double* cj = c[j];
     double* next = c[j + 1];
     // Sums accumulate from 0.0, terms in ascending m, each term pow(delta[j], power) times the

@@ -241,8 +241,7 @@ int run() {
   std::string Inputpath_2 = rc.Path + rc.Inputfile + ".dat";
   std::string Inputpath_3 = rc.Path + rc.Inputfile + ".knots";
   std::string Outputpath = rc.Path + rc.Inputfile + ".res";
-  ComputationalParameters cp =
-      parse_computational_parameters(read_file(Inputpath_1), Inputpath_1);
+  ComputationalParameters cp = parse_computational_parameters(read_file(Inputpath_1), Inputpath_1);
 
   char Fn[32], Mn[32];  // room for any int, though Precision is 1..99
   std::snprintf(Fn, sizeof Fn, "%%.%dg\t", cp.Precision);

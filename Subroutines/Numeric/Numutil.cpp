@@ -106,12 +106,8 @@ void free_offset_array3(T*** t, long nrl, long ncl, long ndl) {
 
 float* vector(long nl, long nh) { return offset_vector<float>("vector", nl, nh); }
 int* ivector(long nl, long nh) { return offset_vector<int>("ivector", nl, nh); }
-unsigned char* cvector(long nl, long nh) {
-  return offset_vector<unsigned char>("cvector", nl, nh);
-}
-unsigned long* lvector(long nl, long nh) {
-  return offset_vector<unsigned long>("lvector", nl, nh);
-}
+unsigned char* cvector(long nl, long nh) { return offset_vector<unsigned char>("cvector", nl, nh); }
+unsigned long* lvector(long nl, long nh) { return offset_vector<unsigned long>("lvector", nl, nh); }
 double* dvector(long nl, long nh) { return offset_vector<double>("dvector", nl, nh); }
 
 float** matrix(long nrl, long nrh, long ncl, long nch) {

@@ -47,8 +47,12 @@ void sort2(int n, double* arr, double* brr) {
       int i = l + 1, j = ir;
       double a = arr[l], b = brr[l];
       for (;;) {
-        do i++; while (arr[i] < a);
-        do j--; while (arr[j] > a);
+        do {
+          i++;
+        } while (arr[i] < a);
+        do {
+          j--;
+        } while (arr[j] > a);
         if (j < i) break;
         exchange(arr, brr, i, j);
       }

@@ -271,7 +271,8 @@ void Frprmn(double* p, int n, double ftol, int* iter, double* fret, ObjectiveFun
   for (int its = 1; its <= FRPRMN_ITMAX; its++) {
     *iter = its;
     linmin(p, xi, n, fret, func);
-    bool done = 2.0 * std::fabs(*fret - fp) <= ftol * (std::fabs(*fret) + std::fabs(fp) + FRPRMN_EPS);
+    bool done =
+        2.0 * std::fabs(*fret - fp) <= ftol * (std::fabs(*fret) + std::fabs(fp) + FRPRMN_EPS);
     if (!done) {
       fp = func(p);
       dfunc(p, xi);
