@@ -1,30 +1,17 @@
 // Golden fits: reruns the built splinefit on every case in tests/golden/ and compares each output
 // file, and the console text, byte for byte with the files kept there (see
 // tests/golden/README.md for how they were produced). Guards bit-exact output across refactors.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "program_run.hpp"
 
 namespace {
 
 const fs::path golden_dir = GOLDEN_DIR;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The regular files below root, as paths relative to it.
 std::set<std::string> files_below(const fs::path& root) {
@@ -39,8 +26,8 @@ std::string first_difference(const std::string& expected, const std::string& act
   if (expected == actual) return "";
   auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
   std::size_t offset = static_cast<std::size_t>(at.first - expected.begin());
-  std::size_t line = 1 + static_cast<std::size_t>(
-                             std::count(expected.begin(), expected.begin() + offset, '\n'));
+  std::size_t line =
+      1 + static_cast<std::size_t>(std::count(expected.begin(), expected.begin() + offset, '\n'));
   auto line_at = [offset](const std::string& s) {
     std::size_t begin = s.rfind('\n', offset == 0 ? 0 : offset - 1);
     begin = begin == std::string::npos || offset == 0 ? 0 : begin + 1;
@@ -67,18 +54,16 @@ class GoldenFit : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenFit, ReproducesEveryOutputByteForByte) {
   const fs::path source = golden_dir / GetParam();
-  const fs::path scratch = fs::path(::testing::TempDir()) / "splinefit-golden" / GetParam();
+  const fs::path scratch = fs::path(::testing::TempDir()) /
+                           ("splinefit-golden-" + std::to_string(getpid())) / GetParam();
   const fs::path work = scratch / "work";
   fs::remove_all(scratch);
   fs::create_directories(scratch);
   fs::copy(source / "input", work, fs::copy_options::recursive);
 
-  std::string command = "cd '" + work.string() + "' && '" SPLINEFIT_EXE "' </dev/null >'" +
-                        (scratch / "out").string() + "' 2>'" + (scratch / "err").string() + "'";
-  int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0);
-  EXPECT_EQ(slurp(scratch / "err"), "");
+  Outcome o = run_splinefit(work, scratch);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
 
   // The run creates exactly the expected files (an envelope file only when one is expected).
   std::set<std::string> expected_files = files_below(source / "expected");
@@ -88,12 +73,10 @@ TEST_P(GoldenFit, ReproducesEveryOutputByteForByte) {
   for (const std::string& input : files_below(source / "input")) created.erase(input);
   EXPECT_EQ(created, expected_files);
 
-  EXPECT_EQ(first_difference(slurp(source / "expected" / "console.txt"), slurp(scratch / "out")),
-            "")
+  EXPECT_EQ(first_difference(slurp(source / "expected" / "console.txt"), o.out), "")
       << "console text";
   for (const std::string& name : expected_files)
-    EXPECT_EQ(first_difference(slurp(source / "expected" / name), slurp(work / name)), "")
-        << name;
+    EXPECT_EQ(first_difference(slurp(source / "expected" / name), slurp(work / name)), "") << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenFit, ::testing::ValuesIn(golden_cases()),
