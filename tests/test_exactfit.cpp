@@ -16,52 +16,10 @@
 
 #include "ExactFit.hpp"
 #include "Input.hpp"
-#include "Model.hpp"
-#include "Numutil.hpp"
 #include "Optimise.hpp"
-#include "Splinefit.hpp"
+#include "model_setup.hpp"
 
 namespace {
-
-void release_model() {
-  if (c == nullptr) return;
-  free_dvector(x, 1, N);
-  free_dvector(y, 1, N);
-  free_ivector(I, 1, N);
-  free_dvector(X, 1, J + 1);
-  free_dvector(delta, 1, J);
-  free_dmatrix(c, 1, J + 1, 0, M);
-  c = nullptr;
-}
-
-// Model state for sorted points: knots from `knots`, or when it is empty `automatic_J`
-// intervals placed as the driver places them.
-void set_model(int degree, const std::vector<double>& xs, const std::vector<double>& ys,
-               const std::vector<double>& knots, int automatic_J = 0) {
-  release_model();
-  M = degree;
-  N = static_cast<int>(xs.size());
-  J = knots.empty() ? automatic_J : static_cast<int>(knots.size()) - 1;
-  NN = J + M;
-  x = dvector(1, N);
-  y = dvector(1, N);
-  I = ivector(1, N);
-  for (int i = 1; i <= N; i++) {
-    x[i] = xs[i - 1];
-    y[i] = ys[i - 1];
-  }
-  X = dvector(1, J + 1);
-  X0 = X + 1;
-  if (knots.empty()) {
-    place_knots_evenly();
-  } else {
-    for (int j = 1; j <= J + 1; j++) X[j] = knots[j - 1];
-    assign_intervals_from_knots();
-  }
-  delta = dvector(1, J);
-  for (int j = 1; j <= J; j++) delta[j] = X[j + 1] - X[j];
-  c = dmatrix(1, J + 1, 0, M);
-}
 
 std::vector<double> exact_parameters() {
   std::vector<double> Z(NN + 1, 0.0);
@@ -69,9 +27,7 @@ std::vector<double> exact_parameters() {
   return Z;
 }
 
-double objective(std::vector<double> Z) {
-  return Eqn(Z.data());
-}
+double objective(std::vector<double> Z) { return Eqn(Z.data()); }
 
 // Eqn at the end of the driver's Powell fit. Powell ends the process when it exhausts its
 // iterations, which it does on some badly scaled problems; so it runs in a child process, and
@@ -181,15 +137,12 @@ Problem random_problem(std::mt19937_64& rng, int trial) {
   return p;
 }
 
-void set_model(const Problem& p) {
-  set_model(p.M, p.x, p.y, p.knots, p.automatic_J);
-}
-
 TEST(ExactFit, MatchesADenseSolveAndIsNeverAbovePowell) {
   std::mt19937_64 rng(20240611);
   int with_empty_interval = 0, powell_gave_up = 0;
   for (int trial = 0; trial < 60; trial++) {
-    set_model(random_problem(rng, trial));
+    Problem p = random_problem(rng, trial);
+    set_model(p.M, p.x, p.y, p.knots, p.automatic_J);
     std::vector<int> points(J + 1, 0);
     for (int i = 1; i <= N; i++) points[I[i]]++;
     with_empty_interval += std::count(points.begin() + 1, points.end(), 0) > 0;
@@ -414,7 +367,8 @@ TEST(MethodSetting, OptionalSixthValueAfterNmax) {
 // The whole program with Method 1 in a scratch directory: exit status, console line, results.
 TEST(MethodSetting, TheProgramRunsTheExactFitWithZeroIterationsOrRefusesOtherMethods) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::path(::testing::TempDir()) / "splinefit-exactfit";
+  fs::path dir =
+      fs::path(::testing::TempDir()) / ("splinefit-exactfit-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "data");
   fs::path home = fs::current_path();

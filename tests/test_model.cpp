@@ -5,48 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "Model.hpp"
-#include "Numutil.hpp"
-#include "Splinefit.hpp"
+#include "model_setup.hpp"
 
 namespace {
-
-// Releases the model arrays of the previous set_model call, if any.
-void release_model() {
-  if (c == nullptr) return;
-  free_dvector(x, 1, N);
-  free_dvector(y, 1, N);
-  free_ivector(I, 1, N);
-  free_dvector(X, 1, J + 1);
-  free_dvector(delta, 1, J);
-  free_dmatrix(c, 1, J + 1, 0, M);
-  c = nullptr;
-}
-
-// Sets up the model state for the given degree, sorted abscissae, ordinates and knots, with
-// intervals assigned from the knots.
-void set_model(int degree, const std::vector<double>& xs, const std::vector<double>& ys,
-               const std::vector<double>& knots) {
-  release_model();
-  M = degree;
-  N = static_cast<int>(xs.size());
-  J = static_cast<int>(knots.size()) - 1;
-  NN = J + M;
-  x = dvector(1, N);
-  y = dvector(1, N);
-  I = ivector(1, N);
-  for (int i = 1; i <= N; i++) {
-    x[i] = xs[i - 1];
-    y[i] = ys[i - 1];
-  }
-  X = dvector(1, J + 1);
-  for (int j = 1; j <= J + 1; j++) X[j] = knots[j - 1];
-  X0 = X + 1;
-  delta = dvector(1, J);
-  for (int j = 1; j <= J; j++) delta[j] = X[j + 1] - X[j];
-  c = dmatrix(1, J + 1, 0, M);
-  if (N > 0) assign_intervals_from_knots();
-}
 
 // p(t) = a0 + a1 t + a2 t^2 + a3 t^3 and its derivatives.
 struct Cubic {
@@ -182,13 +143,13 @@ TEST(KnotPlacement, EqualGroupsWithHalvesRoundedUpward) {
     int n, intervals;
     std::vector<int> group_ends;
   };
-  const Case cases[] = {{10, 4, {3, 5, 8, 10}}, {3, 5, {1, 1, 2, 2, 3}}, {7, 1, {7}},
-                        {6, 3, {2, 4, 6}},      {5, 2, {3, 5}},          {9, 6, {2, 3, 5, 6, 8, 9}}};
+  const Case cases[] = {
+      {10, 4, {3, 5, 8, 10}}, {3, 5, {1, 1, 2, 2, 3}}, {7, 1, {7}},
+      {6, 3, {2, 4, 6}},      {5, 2, {3, 5}},          {9, 6, {2, 3, 5, 6, 8, 9}}};
   for (const Case& k : cases) {
     std::vector<double> xs;
     for (int i = 1; i <= k.n; i++) xs.push_back(i * i);  // distinct, ascending
-    set_model(3, xs, xs, std::vector<double>(k.intervals + 1, 0.0));
-    place_knots_evenly();
+    set_model(3, xs, xs, {}, k.intervals);
     int first = 1;
     for (int j = 1; j <= J; j++) {
       for (int i = first; i <= k.group_ends[j - 1]; i++) EXPECT_EQ(I[i], j) << k.n << "/" << J;

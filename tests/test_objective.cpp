@@ -11,8 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "Model.hpp"
-#include "Numutil.hpp"
+#include "model_setup.hpp"
 
 namespace {
 
@@ -22,47 +21,22 @@ std::uint64_t bits(double v) {
   return b;
 }
 
-// Model state of degree m with n points on [0, 10) and j intervals of uneven widths; I from the
-// knots (sorted runs). Released, and the globals cleared, on destruction.
+// Model state of degree m with n points on [0, 10) and j intervals of uneven widths, each point
+// in the interval from its knots (sorted runs); released on destruction.
 struct State {
-  int n, j, m;
-  State(int n_, int j_, int m_, std::mt19937_64& rng) : n(n_), j(j_), m(m_) {
+  State(int n, int j, int m, std::mt19937_64& rng) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    M = m;
-    N = n;
-    J = j;
-    NN = J + M;
-    x = dvector(1, N);
-    y = dvector(1, N);
-    I = ivector(1, N);
-    X = dvector(1, J + 1);
-    delta = dvector(1, J);
-    c = dmatrix(1, J + 1, 0, M);
-    X0 = X + 1;
-    X[1] = 0.0;
-    for (int k = 2; k <= J + 1; k++) X[k] = X[k - 1] + 0.2 + u(rng) * 10.0 / J;
-    for (int k = 1; k <= J; k++) delta[k] = X[k + 1] - X[k];
-    for (int i = 1; i <= N; i++) {
-      x[i] = X[J + 1] * (i - 1 + u(rng)) / N;
-      y[i] = std::sin(x[i]) + 0.1 * (u(rng) - 0.5);
-      int k = 1;
-      while (k < J && X[k + 1] <= x[i]) k++;
-      I[i] = k;
+    std::vector<double> knots = {0.0}, xs, ys;
+    for (int k = 1; k <= j; k++) knots.push_back(knots.back() + 0.2 + u(rng) * 10.0 / j);
+    for (int i = 1; i <= n; i++) {
+      xs.push_back(knots.back() * (i - 1 + u(rng)) / n);
+      ys.push_back(std::sin(xs.back()) + 0.1 * (u(rng) - 0.5));
     }
+    set_model(m, xs, ys, knots);
   }
   State(const State&) = delete;
   State& operator=(const State&) = delete;
-  ~State() {
-    free_dmatrix(c, 1, j + 1, 0, m);
-    free_dvector(delta, 1, j);
-    free_dvector(X, 1, j + 1);
-    free_ivector(I, 1, n);
-    free_dvector(y, 1, n);
-    free_dvector(x, 1, n);
-    x = y = X = X0 = delta = nullptr;
-    I = nullptr;
-    c = nullptr;
-  }
+  ~State() { release_model(); }
 };
 
 // The objective as the formulas state it, on a private coefficient matrix: row 1 and the top
