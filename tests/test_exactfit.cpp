@@ -402,6 +402,7 @@ TEST(MethodSetting, TheProgramRunsTheExactFitWithZeroIterationsOrRefusesOtherMet
     }
   }
   fs::current_path(home);
+  if (!HasFailure()) fs::remove_all(dir);
 }
 
 }  // namespace

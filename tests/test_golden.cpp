@@ -55,7 +55,7 @@ class GoldenFit : public ::testing::TestWithParam<std::string> {};
 TEST_P(GoldenFit, ReproducesEveryOutputByteForByte) {
   const fs::path source = golden_dir / GetParam();
   const fs::path scratch = fs::path(::testing::TempDir()) /
-                           ("splinefit-golden-" + std::to_string(getpid())) / GetParam();
+                           ("splinefit-golden-" + std::to_string(getpid()) + "-" + GetParam());
   const fs::path work = scratch / "work";
   fs::remove_all(scratch);
   fs::create_directories(scratch);
@@ -77,6 +77,7 @@ TEST_P(GoldenFit, ReproducesEveryOutputByteForByte) {
       << "console text";
   for (const std::string& name : expected_files)
     EXPECT_EQ(first_difference(slurp(source / "expected" / name), slurp(work / name)), "") << name;
+  if (!HasFailure()) fs::remove_all(scratch);  // kept for inspection when the case fails
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenFit, ::testing::ValuesIn(golden_cases()),
