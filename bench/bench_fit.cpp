@@ -22,52 +22,9 @@
 #include "Numutil.hpp"
 #include "Optimise.hpp"
 #include "Splinefit.hpp"
+#include "bench_model.hpp"
 
 namespace {
-
-double curve(double t) {
-  return std::exp(-0.15 * t) * std::sin(1.3 * t) + 0.8 * std::exp(-std::pow((t - 6.0) / 0.35, 2));
-}
-
-// The model state of a run with n points on [0, 10) (ascending, uneven spacing, noisy
-// ordinates), j automatic intervals and degree m, set up as the driver does; released on
-// destruction.
-struct ModelState {
-  ModelState(int n, int j, int m) {
-    std::mt19937_64 rng(20240601);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    M = m;
-    N = n;
-    J = j;
-    NN = J + M;
-    x = dvector(1, N);
-    y = dvector(1, N);
-    I = ivector(1, N);
-    for (int i = 1; i <= N; i++) {
-      x[i] = 10.0 * (i - 1 + u(rng)) / N;
-      y[i] = curve(x[i]) + 0.05 * (u(rng) - 0.5);
-    }
-    X = dvector(1, J + 1);
-    place_knots_evenly();
-    X0 = X + 1;
-    delta = dvector(1, J);
-    for (int k = 1; k <= J; k++) delta[k] = X[k + 1] - X[k];
-    c = dmatrix(1, J + 1, 0, M);
-  }
-  ModelState(const ModelState&) = delete;
-  ModelState& operator=(const ModelState&) = delete;
-  ~ModelState() {
-    free_dmatrix(c, 1, J + 1, 0, M);
-    free_dvector(delta, 1, J);
-    free_dvector(X, 1, J + 1);
-    free_ivector(I, 1, N);
-    free_dvector(y, 1, N);
-    free_dvector(x, 1, N);
-    x = y = X = X0 = delta = nullptr;
-    I = nullptr;
-    c = nullptr;
-  }
-};
 
 void set_per_item(benchmark::State& state, const char* name, double items) {
   state.counters[name] = benchmark::Counter(
@@ -87,7 +44,7 @@ std::vector<double> some_parameters() {
 
 void BM_Eqn(benchmark::State& state) {
   int n = static_cast<int>(state.range(0));
-  ModelState model(n, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
+  ModelState model(n, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), 20240601);
   std::vector<double> Z = some_parameters();
   for (auto _ : state) benchmark::DoNotOptimize(Eqn(Z.data()));
   set_per_item(state, "per_point", n);
@@ -116,7 +73,7 @@ double counted_Eqn(double* p) {
 // One whole fit per iteration: zero start, identity directions, criterion 1e-8.
 void BM_Fit(benchmark::State& state) {
   ModelState model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                   static_cast<int>(state.range(2)));
+                   static_cast<int>(state.range(2)), 20240601);
   double* Z = dvector(1, NN);
   double** A = dmatrix(1, NN, 1, NN);
   int iter = 0;
@@ -151,7 +108,7 @@ const std::string& data_file_of(int rows) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (int i = 0; i < rows; i++) {
     double t = 10.0 * (i + u(rng)) / rows;
-    std::fprintf(f, "%.6f %.9g\n", t, curve(t) + 0.05 * (u(rng) - 0.5));
+    std::fprintf(f, "%.6f %.9g\n", t, bench_curve(t) + 0.05 * (u(rng) - 0.5));
   }
   std::fclose(f);
   return name;

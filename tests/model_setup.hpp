@@ -8,20 +8,6 @@
 #include "Numutil.hpp"
 #include "Splinefit.hpp"
 
-// Releases the arrays of the previous set_model call, if any, and clears their pointers.
-inline void release_model() {
-  if (c == nullptr) return;
-  free_dvector(x, 1, N);
-  free_dvector(y, 1, N);
-  free_ivector(I, 1, N);
-  free_dvector(X, 1, J + 1);
-  free_dvector(delta, 1, J);
-  free_dmatrix(c, 1, J + 1, 0, M);
-  x = y = X = X0 = delta = nullptr;
-  I = nullptr;
-  c = nullptr;
-}
-
 // Model state of degree `degree` for points sorted by abscissa: the given knots, with each point
 // assigned to its interval from them, or when `knots` is empty `automatic_J` intervals placed as
 // the driver places them. The coefficients c are allocated, not set.

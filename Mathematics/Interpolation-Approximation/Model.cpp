@@ -7,12 +7,26 @@
 #include <vector>
 
 #include "Interpolation.hpp"
+#include "Numutil.hpp"
 
 int M = 0, J = 0, N = 0, NN = 0;
 double *x = nullptr, *y = nullptr, *X = nullptr, *X0 = nullptr, *delta = nullptr;
 int* I = nullptr;
 double** c = nullptr;
 double xx = 0.0;
+
+void release_model() {
+  if (c == nullptr) return;
+  free_dmatrix(c, 1, J + 1, 0, M);
+  free_dvector(delta, 1, J);
+  free_dvector(X, 1, J + 1);
+  free_ivector(I, 1, N);
+  free_dvector(y, 1, N);
+  free_dvector(x, 1, N);
+  x = y = X = X0 = delta = nullptr;
+  I = nullptr;
+  c = nullptr;
+}
 
 double P0(double x, int II) {
   double sum = c[II][0];

@@ -22,6 +22,10 @@ extern int* I;
 extern double** c;
 extern double xx;
 
+// Releases the arrays x, y, I (1..N), X (1..J + 1), delta (1..J) and c (rows 1..J + 1, columns
+// 0..M) and clears their pointers, X0 included; does nothing when c is not allocated.
+void release_model();
+
 // Interval II's polynomial at x (extrapolated outside the interval); II in 1..J + 1.
 double P0(double x, int II);
 

@@ -283,12 +283,7 @@ int run() {
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).
-  free_dmatrix(c, 1, J + 1, 0, M);
-  free_dvector(delta, 1, J);
-  free_dvector(X, 1, J + 1);
-  free_ivector(I, 1, N);
-  free_dvector(y, 1, N);
-  free_dvector(x, 1, N);
+  release_model();
 
   std::printf("\nPress enter key");
   std::fflush(stdout);
