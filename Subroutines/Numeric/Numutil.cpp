@@ -28,9 +28,12 @@ std::size_t extent(const char* who, const char* what, long lo, long hi, long lea
   long count = 0;
   if (__builtin_sub_overflow(hi, lo, &count) || __builtin_add_overflow(count, 1L, &count))
     fail("%s: %s range %ld..%ld is too large", who, what, lo, hi);
-  if (count < least)
-    fail("%s: %s range %ld..%ld must hold at least %ld index%s (upper bound below lower bound%s)",
-         who, what, lo, hi, least, least == 1 ? "" : "es", least == 1 ? "" : " - 1");
+  if (count < least) {
+    if (least == 0)
+      fail("%s: %s range %ld..%ld is invalid: the upper bound is below the lower bound minus 1",
+           who, what, lo, hi);
+    fail("%s: %s range %ld..%ld must hold at least %ld index", who, what, lo, hi, least);
+  }
   return static_cast<std::size_t>(count);
 }
 
