@@ -41,12 +41,17 @@ def spell(value, k, style):
     return repr(value)  # shortest round-trip decimal
 
 
-def data_file(name, n, seed, x_range, noise, style, shuffle, duplicates, columns, crlf, title):
+def data_file(name, n, seed, x_range, noise, style, shuffle, duplicates, columns, crlf, title,
+              grid=False, gap=None):
     rng = Lcg(seed)
     a, b = x_range
     rows = []
     for i in range(n):
         t = a + (b - a) * (i + rng.uniform()) / n
+        if grid:
+            t = a + (b - a) * i / (n - 1)  # on a grid that holds every knot
+        if gap and gap[0] < t < gap[1]:
+            continue  # no point here: an interval without data
         if duplicates and i % 9 == 4 and rows:
             t = rows[-1][0]  # repeated abscissa, own ordinate
         y = curve(t) + noise * (rng.uniform() - 0.5)
@@ -92,6 +97,12 @@ CASES = [
          shuffle=True, duplicates=True),
     dict(name="n4000-m2-j25", n=4000, M=2, J=25, env=-1, prec=15, nout=2, crit="1e-9", seed=19,
          style="mixed"),
+    # Method 1 with an interval that holds no point (4.5 to 5.5).
+    dict(name="n80-m3-j6-knots-exact-gap", n=80, M=3, J=0, env=1, prec=9, nout=4, crit="1e-8",
+         seed=20, method=1, gap=(4.3, 5.7), knots=[0.0, 2.0, 3.5, 4.5, 5.5, 7.0, 10.0]),
+    # Points exactly on every knot, the end knots included.
+    dict(name="n101-m2-j5-knots-on-points", n=101, M=2, J=0, env=1, prec=8, nout=5,
+         crit="1e-9", seed=21, grid=True, knots=[0.0, 2.0, 3.5, 5.0, 7.5, 10.0]),
 ]
 
 
@@ -109,10 +120,13 @@ def main():
             f.write("Computational parameters\n%d Nout\n%d Precision\n%s criterion\n"
                     "%d Envelope\n%d Nmax\n" % (case["nout"], case["prec"], case["crit"],
                                                 case["env"], case["n"] + 10))
+            if "method" in case:
+                f.write("%d Method\n" % case["method"])
         title = "Golden %s: %d readings" % (case["name"], case["n"])
         text = data_file(name, case["n"], case["seed"], (0.0, 10.0), 0.08,
                          case.get("style", "plain"), case.get("shuffle", False),
-                         case.get("duplicates", False), columns, case.get("crlf", False), title)
+                         case.get("duplicates", False), columns, case.get("crlf", False), title,
+                         case.get("grid", False), case.get("gap"))
         with open(os.path.join(root, "data", name + ".dat"), "w", newline="") as f:
             f.write(text)
         if case["J"] <= 0:
