@@ -3,11 +3,11 @@
 //                    J = 1, 10, 100, M = 2 and 3;
 //   BM_SumOfSquares  the floor: the bare serial sum of squares over N doubles in point order, one
 //                    dependent chain of additions, as the objective's own sum must be;
-//   BM_Fit           whole Powell fits from zero parameters, as the driver runs them;
+//   BM_Fit           whole fits as the driver runs them: Powell's (Method 0) and the exact solve
+//                    (Method 1, N = 10^4..10^6 on 50 intervals);
 //   BM_LoadData      reading a data file of 10^6 rows with the program's reader.
 // The counter "per_point" (or "per_row") is the time per point (row); a flat column across sizes
-// means linear cost. "evaluations" is the number of objective calls of one fit and "evals_per_s"
-// their rate. Run with --benchmark_repetitions=3 and compare medians: the machine is shared.
+// means linear cost. Run with --benchmark_repetitions=3 and compare medians: the machine is shared.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -19,9 +19,6 @@
 
 #include "Input.hpp"
 #include "Model.hpp"
-#include "Numutil.hpp"
-#include "Optimise.hpp"
-#include "Splinefit.hpp"
 #include "bench_model.hpp"
 
 namespace {
@@ -64,37 +61,24 @@ void BM_SumOfSquares(benchmark::State& state) {
   set_per_item(state, "per_point", n);
 }
 
-long long evaluations = 0;
-double counted_Eqn(double* p) {
-  evaluations++;
-  return Eqn(p);
-}
-
-// One whole fit per iteration: zero start, identity directions, criterion 1e-8.
+// One whole fit per iteration, as the program runs it: Method 0 (Powell from zero along the unit
+// directions, criterion 1e-8) or Method 1 (the exact solve). "objective" is the sum of squares
+// reached, for comparing the two methods on one problem.
 void BM_Fit(benchmark::State& state) {
-  ModelState model(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                   static_cast<int>(state.range(2)), 20240601);
-  double* Z = dvector(1, NN);
-  double** A = dmatrix(1, NN, 1, NN);
+  const int n = static_cast<int>(state.range(0));
+  ModelState model(n, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), 20240601);
+  const int Method = static_cast<int>(state.range(3));
   int iter = 0;
-  double fret = 0.0;
-  long long total = 0;
   for (auto _ : state) {
-    for (int i = 1; i <= NN; i++) {
-      Z[i] = 0.0;
-      for (int j = 1; j <= NN; j++) A[i][j] = i == j ? 1.0 : 0.0;
-    }
-    evaluations = 0;
-    Powell(Z, A, NN, 1e-8, &iter, &fret, counted_Eqn);
-    total += evaluations;
-    benchmark::DoNotOptimize(fret);
+    iter = fit_model(Method, 1e-8);
+    benchmark::DoNotOptimize(c[1][0]);
   }
-  state.counters["evaluations"] = static_cast<double>(evaluations);
   state.counters["iterations"] = iter;
-  state.counters["evals_per_s"] =
-      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
-  free_dmatrix(A, 1, NN, 1, NN);
-  free_dvector(Z, 1, NN);
+  set_per_item(state, "per_point", n);
+  std::vector<double> Z(static_cast<std::size_t>(NN) + 1, 0.0);
+  for (int k = 0; k <= M; k++) Z[static_cast<std::size_t>(k + 1)] = c[1][k];
+  for (int j = 2; j <= J; j++) Z[static_cast<std::size_t>(M + j)] = c[j][M];
+  state.counters["objective"] = Eqn(Z.data());
 }
 
 // A data file of rows "x y" as an instrument might write them, kept for the whole run.
@@ -135,12 +119,13 @@ BENCHMARK(BM_Eqn)
     ->ArgsProduct({{100, 1000, 10000, 100000, 1000000}, {1, 10, 100}, {2, 3}});
 BENCHMARK(BM_SumOfSquares)->ArgName("N")->RangeMultiplier(10)->Range(100, 1000000);
 BENCHMARK(BM_Fit)
-    ->ArgNames({"N", "J", "M"})
-    ->Args({1000, 10, 3})
-    ->Args({10000, 10, 3})
-    ->Args({100000, 10, 3})
-    ->Args({10000, 5, 3})
-    ->Args({10000, 20, 3})
-    ->Args({10000, 10, 2})
+    ->ArgNames({"N", "J", "M", "Method"})
+    ->Args({1000, 10, 3, 0})
+    ->Args({10000, 10, 3, 0})
+    ->Args({100000, 10, 3, 0})
+    ->Args({10000, 5, 3, 0})
+    ->Args({10000, 20, 3, 0})
+    ->Args({10000, 10, 2, 0})
+    ->ArgsProduct({{10000, 100000, 1000000}, {50}, {2, 3}, {1}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadData)->ArgName("rows")->Arg(1000000)->Unit(benchmark::kMillisecond);

@@ -45,11 +45,9 @@ void control(const std::string& text) {
       require(!item->empty(), "Path and Inputfile are not empty");
       for (char ch : *item) require(!is_space(ch) && ch != '\0', "items hold no space or NUL");
     }
-    require(rc.ii >= 2, "ii >= 2");
-    require(rc.ix >= 1 && rc.ix <= rc.ii && rc.iy >= 1 && rc.iy <= rc.ii, "ix, iy in 1..ii");
-    require(rc.iw >= 0 && rc.iw <= rc.ii, "iw in 0..ii");
-    require(rc.M == 2 || rc.M == 3, "M is 2 or 3");
-    require(rc.J <= max_automatic_intervals, "J within the limit of automatic knots");
+    const int values[] = {rc.ix, rc.iy, rc.iw, rc.ii, rc.M, rc.J};
+    for (int k = 0; k < 6; k++)
+      require(accepts(control_settings[k], values[k], rc.ii), "every value in its setting's range");
     require(rc.Path.size() + rc.Inputfile.size() + 6 <= max_file_name, "file names fit");
   } catch (const InputError& error) {
     check_message(error, name);
@@ -60,10 +58,11 @@ void parameters(const std::string& text) {
   const std::string name = "Computational-parameters.dat";
   try {
     ComputationalParameters cp = parse_computational_parameters(text, name);
-    require(cp.Nout >= 1, "Nout >= 1");
-    require(cp.Precision >= 1 && cp.Precision <= 99, "Precision in 1..99");
-    require(std::isfinite(cp.criterion) && cp.criterion >= 0.0, "criterion finite, >= 0");
-    require(cp.Nmax >= 3, "Nmax >= 3");
+    const double values[] = {double(cp.Nout), double(cp.Precision), cp.criterion,
+                             double(cp.Envelope), double(cp.Nmax), double(cp.Method)};
+    for (int k = 0; k < 6; k++)
+      require(accepts(parameter_settings[k], values[k]), "every value in its setting's range");
+    require(std::isfinite(cp.criterion), "criterion is finite");
   } catch (const InputError& error) {
     check_message(error, name);
   }

@@ -81,8 +81,8 @@ TEST_P(GoldenFit, ReproducesEveryOutputByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenFit, ::testing::ValuesIn(golden_cases()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
+                         [](const ::testing::TestParamInfo<std::string>& case_info) {
+                           std::string name = case_info.param;
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "Model.hpp"
-#include "Numutil.hpp"
 
 // Method. Write a_j for the coefficients c[j][0..M] of interval j. The residual of a point of
 // interval j is linear in a_j, and the continuity conditions give a_j = (S_j a_{j-1}, c[j][M]),
@@ -192,7 +191,6 @@ void solve(const std::vector<Block>& blocks, const std::vector<double>& h, std::
 }  // namespace
 
 void exact_fit(double* Z) {
-  if (M < 1 || M > 3) numerror("exact_fit: the degree M must be 1, 2 or 3");
   const int n = M + 1;
   std::vector<double> abscissae;  // up to M + 1 distinct ones
   for (int i = 1; i <= N && static_cast<int>(abscissae.size()) < n; i++)

@@ -16,12 +16,6 @@ bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\v' || ch == '
 bool is_line_end(char ch) { return ch == '\n' || ch == '\r'; }
 bool is_space(char ch) { return is_blank(ch) || is_line_end(ch); }
 
-[[noreturn]] void fail(const std::string& file, int line, const std::string& what) {
-  std::string message = file;
-  if (line > 0) message += ", line " + std::to_string(line);
-  throw InputError(message + ": " + what + ".");
-}
-
 // The item that starts at p, as a message shows it: quoted, at most 24 characters, control
 // characters and non-ASCII bytes escaped.
 std::string shown(const char* p, const char* end) {
@@ -102,10 +96,30 @@ const char* scan_double(const char* p, const char* end, double* value) {
 void reject_decimal_comma(const std::string& file, int line, const std::string& what, const char* p,
                           const char* q, const char* end) {
   if (q + 1 < end && *q == ',' && q[1] >= '0' && q[1] <= '9')
-    fail(file, line,
-         what + " is followed by a comma (found " + shown(p, end) +
-             "); write decimals with a point and separate values with whitespace");
+    input_fault(file, line,
+                what + " is followed by a comma (found " + shown(p, end) +
+                    "); write decimals with a point and separate values with whitespace");
 }
+
+}  // namespace
+
+void input_fault(const std::string& file, int line, const std::string& what) {
+  std::string message = file;
+  if (line > 0) message += ", line " + std::to_string(line);
+  throw InputError(message + ": " + what + ".");
+}
+
+const char* read_finite(const char* p, const char* end, double* value, const std::string& file,
+                        int line, const std::string& what) {
+  const char* q = scan_double(p, end, value);
+  if (q == p) input_fault(file, line, what + " is not a number (found " + shown(p, end) + ")");
+  if (!std::isfinite(*value))
+    input_fault(file, line, what + " is not a finite number (found " + shown(p, end) + ")");
+  reject_decimal_comma(file, line, what, p, q, end);
+  return q;
+}
+
+namespace {
 
 // A cursor over a whole file for the formatted reads of the two configuration files.
 class Reader {
@@ -136,7 +150,7 @@ class Reader {
     while (p_ < end_ && !is_space(*p_)) p_++;
     std::string value(begin, p_);
     if (value.find('\0') != std::string::npos)
-      fail(file_, line_, std::string(setting) + " holds a NUL byte");
+      input_fault(file_, line_, std::string(setting) + " holds a NUL byte");
     return value;
   }
 
@@ -146,10 +160,11 @@ class Reader {
     bool overflow = false;
     const char* q = scan_int(p_, end_, &value, &overflow);
     if (q == p_)
-      fail(file_, line_,
-           std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
+      input_fault(file_, line_,
+                  std::string(setting) + " is not a whole number (found " + shown(p_, end_) + ")");
     if (overflow)
-      fail(file_, line_, std::string(setting) + " is out of range (found " + shown(p_, end_) + ")");
+      input_fault(file_, line_,
+                  std::string(setting) + " is out of range (found " + shown(p_, end_) + ")");
     reject_decimal_comma(file_, line_, setting, p_, q, end_);
     p_ = q;
     return value;
@@ -158,11 +173,7 @@ class Reader {
   double real(const char* setting) {
     start_value(setting);
     double value = 0.0;
-    const char* q = scan_double(p_, end_, &value);
-    if (q == p_)
-      fail(file_, line_, std::string(setting) + " is not a number (found " + shown(p_, end_) + ")");
-    reject_decimal_comma(file_, line_, setting, p_, q, end_);
-    p_ = q;
+    p_ = read_finite(p_, end_, &value, file_, line_, setting);
     return value;
   }
 
@@ -170,7 +181,8 @@ class Reader {
   // Skips whitespace, blank lines included, to the start of a value.
   void start_value(const char* setting) {
     skip_space();
-    if (p_ == end_) fail(file_, 0, std::string(setting) + " is missing (the file ends before it)");
+    if (p_ == end_)
+      input_fault(file_, 0, std::string(setting) + " is missing (the file ends before it)");
   }
 
   void skip_space() {
@@ -234,26 +246,57 @@ const char* skip_blanks(const char* p, const char* end) {
   return p;
 }
 
-void check_range(const std::string& file, int line, const char* setting, int value, int low,
-                 int high, const char* rule) {
-  if (value < low || value > high)
-    fail(file, line,
-         std::string(setting) + " is " + std::to_string(value) + "; it must be " + rule);
+// "<name> is <value>; it must be <rule>" unless the setting accepts the value.
+void check_setting(const std::string& file, int line, const Setting& setting, double value,
+                   int ii = 0) {
+  if (accepts(setting, value, ii)) return;
+  char shown_value[32];
+  std::snprintf(shown_value, sizeof shown_value, "%.17g", value);
+  std::string rule = setting.rule;
+  if (setting.at_most_ii) rule += " ii = " + std::to_string(ii);
+  input_fault(file, line, std::string(setting.name) + " is " + shown_value + "; it must be " + rule);
 }
 
 }  // namespace
 
+constexpr double int_max = INT_MAX, int_min = INT_MIN;
+
+const Setting control_settings[6] = {
+    {"ix", "column of the abscissa", 1, 0, "from 1 to", true},
+    {"iy", "column of the ordinate", 1, 0, "from 1 to", true},
+    {"iw", "column of a weight, 0 for none; not used by the fit", 0, 0, "from 0 to", true},
+    {"ii", "numbers read from each data row", 2, int_max, "at least 2"},
+    {"M", "degree of the polynomial pieces", 2, 3, "2 or 3"},
+    {"J", "knot intervals placed automatically; 0 or less reads the knots file", int_min,
+     max_automatic_intervals, "at most 1000"},
+};
+
+const Setting parameter_settings[6] = {
+    {"Nout", "table rows per knot interval in the results file", 1, int_max, "at least 1"},
+    {"Precision", "significant digits of the numbers written", 1, 99, "from 1 to 99"},
+    {"criterion", "fractional tolerance of Powell's fit", 0, HUGE_VAL, "not below 0"},
+    {"Envelope", "0 none, >0 the points on or above the curve, <0 on or below", int_min, int_max,
+     "any whole number"},
+    {"Nmax", "the data file may hold at most Nmax - 2 rows", 3, int_max, "at least 3"},
+    {"Method", "optional: 0 Powell's fit, 1 the exact least-squares fit", 0, 1, "0 or 1", false,
+     true},
+};
+
+bool accepts(const Setting& setting, double value, int ii) {
+  return value >= setting.low && value <= (setting.at_most_ii ? ii : setting.high);
+}
+
 std::string read_file(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr)
-    fail(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
+    input_fault(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
   std::string text;
   char buffer[1 << 16];
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
   int error = std::ferror(f) ? errno : 0;
   std::fclose(f);
-  if (error != 0) fail(name, 0, std::string("cannot be read: ") + std::strerror(error));
+  if (error != 0) input_fault(name, 0, std::string("cannot be read: ") + std::strerror(error));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   return text;
 }
@@ -266,30 +309,17 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
   // The longest name built from them is <Path><Inputfile>.knots (or -1.dat).
   std::size_t longest = rc.Path.size() + rc.Inputfile.size() + 6;
   if (longest > max_file_name)
-    fail(name, in.line(),
-         "Path and Inputfile make file names of " + std::to_string(longest) +
-             " characters; at most " + std::to_string(max_file_name) + " are allowed");
+    input_fault(name, in.line(),
+                "Path and Inputfile make file names of " + std::to_string(longest) +
+                    " characters; at most " + std::to_string(max_file_name) + " are allowed");
   int* values[] = {&rc.ix, &rc.iy, &rc.iw, &rc.ii, &rc.M, &rc.J};
-  const char* names[] = {"ix", "iy", "iw", "ii", "M", "J"};
   int lines[6];
   for (int k = 0; k < 6; k++) {
-    *values[k] = in.integer(names[k]);
+    *values[k] = in.integer(control_settings[k].name);
     lines[k] = in.line();
   }
-  if (rc.ii < 2)
-    fail(name, lines[3],
-         "ii (numbers read from each data row) is " + std::to_string(rc.ii) +
-             "; it must be at least 2");
-  std::string up_to_ii = "from 1 to ii = " + std::to_string(rc.ii);
-  check_range(name, lines[0], "ix", rc.ix, 1, rc.ii, up_to_ii.c_str());
-  check_range(name, lines[1], "iy", rc.iy, 1, rc.ii, up_to_ii.c_str());
-  std::string zero_to_ii = "from 0 to ii = " + std::to_string(rc.ii);
-  check_range(name, lines[2], "iw", rc.iw, 0, rc.ii, zero_to_ii.c_str());
-  check_range(name, lines[4], "M (the degree)", rc.M, 2, 3, "2 or 3");
-  if (rc.J > max_automatic_intervals)
-    fail(name, lines[5],
-         "J is " + std::to_string(rc.J) + "; automatic knot placement allows at most " +
-             std::to_string(max_automatic_intervals) + " intervals");
+  // ii first: the column settings are bounded by it.
+  for (int k : {3, 0, 1, 2, 4, 5}) check_setting(name, lines[k], control_settings[k], *values[k], rc.ii);
   return rc;
 }
 
@@ -298,37 +328,21 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   Reader in(text, name);
   ComputationalParameters cp;
   in.skip_line();  // heading
-  cp.Nout = in.integer("Nout");
-  int nout_line = in.line();
-  in.skip_line();
-  cp.Precision = in.integer("Precision");
-  int precision_line = in.line();
-  in.skip_line();
-  cp.criterion = in.real("criterion");
-  int criterion_line = in.line();
-  in.skip_line();
-  cp.Envelope = in.integer("Envelope");
-  in.skip_line();
-  cp.Nmax = in.integer("Nmax");
-  int nmax_line = in.line();
-  in.skip_line();
-  int method_line = 0;
-  if (in.integer_follows()) {
-    cp.Method = in.integer("Method");
-    method_line = in.line();
+  double real = 0.0;
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope, &cp.Nmax, &cp.Method};
+  int lines[6] = {};
+  for (int k = 0; k < 6; k++) {
+    const Setting& setting = parameter_settings[k];
+    if (setting.optional && !in.integer_follows()) break;
+    if (integers[k] != nullptr)
+      *integers[k] = in.integer(setting.name);
+    else
+      real = cp.criterion = in.real(setting.name);
+    lines[k] = in.line();
+    in.skip_line();
   }
-  check_range(name, nout_line, "Nout (table rows per interval)", cp.Nout, 1, INT_MAX, "at least 1");
-  check_range(name, precision_line, "Precision", cp.Precision, 1, 99, "from 1 to 99");
-  if (!std::isfinite(cp.criterion) || cp.criterion < 0.0) {
-    char value[32];
-    std::snprintf(value, sizeof value, "%g", cp.criterion);
-    fail(name, criterion_line,
-         std::string("criterion is ") + value + "; it must be a finite number not below 0");
-  }
-  check_range(name, nmax_line, "Nmax", cp.Nmax, 3, INT_MAX,
-              "at least 3 (a data file may hold at most Nmax - 2 rows)");
-  check_range(name, method_line, "Method", cp.Method, 0, 1,
-              "0 (Powell's fit) or 1 (the exact least-squares fit)");
+  for (int k = 0; k < 6; k++)
+    check_setting(name, lines[k], parameter_settings[k], integers[k] ? *integers[k] : real);
   return cp;
 }
 
@@ -345,7 +359,7 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   while (counter.next(&line))
     if (!is_blank_line(line)) rows++;
   if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
-  if (rows == 0) fail(name, 0, "holds no data rows after its title line");
+  if (rows == 0) input_fault(name, 0, "holds no data rows after its title line");
 
   data.x.reserve(static_cast<std::size_t>(rows));
   data.y.reserve(static_cast<std::size_t>(rows));
@@ -355,25 +369,14 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
     for (int k = 1; k <= control.ii; k++) {
       p = skip_blanks(p, line.end);
       if (p == line.end)
-        fail(name, line.number,
-             "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
-                 " where ii = " + std::to_string(control.ii) + " are needed");
+        input_fault(name, line.number,
+                    "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
+                        " where ii = " + std::to_string(control.ii) + " are needed");
       double value = 0.0;
-      const char* q = scan_double(p, line.end, &value);
-      std::string column = "column " + std::to_string(k);
-      if (q == p)
-        fail(name, line.number, column + " is not a number (found " + shown(p, line.end) + ")");
-      if (!std::isfinite(value))
-        fail(name, line.number,
-             column + " is not a finite number (found " + shown(p, line.end) + ")");
-      if (q < line.end && *q == ',')
-        fail(name, line.number,
-             column + " is followed by a comma (found " + shown(p, line.end) +
-                 "); numbers need a decimal point and columns whitespace");
+      p = read_finite(p, line.end, &value, name, line.number, "column " + std::to_string(k));
       // Only columns ix and iy are kept: no buffer of ii numbers, which may be huge.
       if (k == control.ix) data.x.push_back(value);
       if (k == control.iy) data.y.push_back(value);
-      p = q;
     }
   }
   return data;
@@ -388,26 +391,21 @@ std::vector<double> parse_knots(const std::string& text, const std::string& name
   while (lines.next(&line)) {
     if (is_blank_line(line)) continue;
     if (knots.size() == max_knots)
-      fail(name, line.number,
-           "holds more than " + std::to_string(max_knots) +
-               " knots, the most a knots file may hold");
+      input_fault(name, line.number,
+                  "holds more than " + std::to_string(max_knots) +
+                      " knots, the most a knots file may hold");
     const char* p = skip_blanks(line.begin, line.end);
     double value = 0.0;
-    const char* q = scan_double(p, line.end, &value);
-    if (q == p)
-      fail(name, line.number, "the knot is not a number (found " + shown(p, line.end) + ")");
-    if (!std::isfinite(value))
-      fail(name, line.number, "the knot is not a finite number (found " + shown(p, line.end) + ")");
-    reject_decimal_comma(name, line.number, "the knot", p, q, line.end);
+    read_finite(p, line.end, &value, name, line.number, "the knot");
     if (!knots.empty() && value < knots.back())
-      fail(name, line.number,
-           "the knot " + shown(p, line.end) +
-               " is below the knot before it; knots must be in ascending order");
+      input_fault(name, line.number,
+                  "the knot " + shown(p, line.end) +
+                      " is below the knot before it; knots must be in ascending order");
     knots.push_back(value);
   }
   if (knots.size() < 2)
-    fail(name, 0,
-         "holds " + std::to_string(knots.size()) + " knot" + (knots.size() == 1 ? "" : "s") +
-             "; at least 2 are needed");
+    input_fault(name, 0,
+                "holds " + std::to_string(knots.size()) + " knot" +
+                    (knots.size() == 1 ? "" : "s") + "; at least 2 are needed");
   return knots;
 }

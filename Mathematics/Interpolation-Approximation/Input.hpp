@@ -21,6 +21,17 @@ struct InputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The one way to report such a fault: throws InputError for `file`, naming `line` when it is
+// above 0; `what` is the sentence without its full stop.
+[[noreturn]] void input_fault(const std::string& file, int line, const std::string& what);
+
+// Reads the number that starts at p (before end) as C's "%le" reads it and stores it in *value;
+// returns the end of the number. Refuses, through input_fault naming `what`, a text that is not
+// a number, a number that is not finite, and a number directly followed by a comma and a digit
+// (a decimal comma, "1,5").
+const char* read_finite(const char* p, const char* end, double* value, const std::string& file,
+                        int line, const std::string& what);
+
 // The data file holds more rows than the parameter file's Nmax allows (Nmax - 2 at most).
 struct TooManyDataRows {
   int Nmax;
@@ -42,6 +53,27 @@ struct ComputationalParameters {
   int Method = 0;
 };
 
+// One numeric setting of Control.dat or Computational-parameters.dat: its name, what it means,
+// and the values accepted, low..high, stated in words by `rule` (ix, iy and iw are bounded by ii
+// instead of `high`). `optional` settings may be left out at the end of their file; they are 0
+// then. The parsers, the fuzz harness and splinefit --help all read these tables.
+struct Setting {
+  const char* name;
+  const char* meaning;
+  double low, high;
+  const char* rule;
+  bool at_most_ii = false;
+  bool optional = false;
+};
+
+// ix, iy, iw, ii, M and J, in the order of Control.dat.
+extern const Setting control_settings[6];
+// Nout, Precision, criterion, Envelope, Nmax and Method, in the order of the parameter file.
+extern const Setting parameter_settings[6];
+
+// Whether `value` is accepted by `setting` (ii: the run's ii, for the settings bounded by it).
+bool accepts(const Setting& setting, double value, int ii = 0);
+
 // A data file in file order: the title line without its line break, and columns ix and iy of
 // every row.
 struct DataFile {
@@ -60,14 +92,13 @@ std::string read_file(const std::string& name);
 constexpr int max_automatic_intervals = 1000;
 constexpr std::size_t max_file_name = 4095;
 
-// Parses and checks Control.dat: ii >= 2, ix and iy in 1..ii, iw in 0..ii, M 2 or 3,
-// J <= max_automatic_intervals, and file names of at most max_file_name characters.
+// Parses Control.dat and checks every value against control_settings, and file names of at most
+// max_file_name characters.
 RunControl parse_run_control(const std::string& text, const std::string& name);
 
-// Parses and checks the parameter file: Nout >= 1, Precision 1..99, criterion finite and not
-// negative, Nmax >= 3 (a file may hold at most Nmax - 2 rows). An optional sixth value, Method,
-// must be 0 or 1; it is 0 when the file ends after Nmax's line or the next line that is not
-// blank does not begin with a whole number.
+// Parses the parameter file and checks every value against parameter_settings. An optional
+// value is 0 when the file ends before it or the next line that is not blank does not begin with
+// a whole number.
 ComputationalParameters parse_computational_parameters(const std::string& text,
                                                        const std::string& name);
 

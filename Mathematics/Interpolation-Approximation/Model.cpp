@@ -6,8 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "ExactFit.hpp"
 #include "Interpolation.hpp"
 #include "Numutil.hpp"
+#include "Optimise.hpp"
 
 int M = 0, J = 0, N = 0, NN = 0;
 double *x = nullptr, *y = nullptr, *X = nullptr, *X0 = nullptr, *delta = nullptr;
@@ -16,10 +18,12 @@ double** c = nullptr;
 double xx = 0.0;
 
 void release_model() {
-  if (c == nullptr) return;
-  free_dmatrix(c, 1, J + 1, 0, M);
-  free_dvector(delta, 1, J);
-  free_dvector(X, 1, J + 1);
+  if (x == nullptr) return;
+  if (c != nullptr) {
+    free_dmatrix(c, 1, J + 1, 0, M);
+    free_dvector(delta, 1, J);
+    free_dvector(X, 1, J + 1);
+  }
   free_ivector(I, 1, N);
   free_dvector(y, 1, N);
   free_dvector(x, 1, N);
@@ -28,29 +32,113 @@ void release_model() {
   c = nullptr;
 }
 
-double P0(double x, int II) {
+void allocate_points(int n, int degree) {
+  release_model();
+  N = n;
+  M = degree;
+  x = dvector(1, N);
+  y = dvector(1, N);
+  I = ivector(1, N);
+}
+
+namespace {
+
+// Allocates the knots X (1..J + 1) for `intervals` intervals, with the view X0.
+void allocate_knots(int intervals) {
+  J = intervals;
+  X = dvector(1, J + 1);
+  X0 = X + 1;
+}
+
+// With the knots and intervals in place: the widths, the parameter count and the coefficients.
+void allocate_coefficients() {
+  delta = dvector(1, J);
+  for (int j = 1; j <= J; j++) delta[j] = X[j + 1] - X[j];
+  NN = J + M;
+  c = dmatrix(1, J + 1, 0, M);
+}
+
+}  // namespace
+
+void place_knots_evenly(int intervals) {
+  allocate_knots(intervals);
+  double NJ = static_cast<double>(N) / J;
+  X[1] = x[1];
+  int ia = 1;
+  for (int j = 1; j <= J; j++) {
+    int iz = static_cast<int>(std::round(j * NJ));  // halves away from zero
+    for (int i = ia; i <= iz; i++) I[i] = j;
+    ia = iz + 1;
+    if (j < J) X[j + 1] = 0.5 * (x[iz] + x[iz + 1]);
+  }
+  X[J + 1] = x[N];
+  allocate_coefficients();
+}
+
+void place_knots(const double* knots, int count) {
+  allocate_knots(count - 1);
+  for (int j = 1; j <= J + 1; j++) X[j] = knots[j - 1];
+  // x ascends, so the last interval whose left knot is at or below x[i] only moves forward.
+  int j = 1;
+  for (int i = 1; i <= N; i++) {
+    while (j < J && X[j + 1] <= x[i]) j++;
+    I[i] = j;
+  }
+  allocate_coefficients();
+}
+
+int fit_model(int Method, double criterion) {
+  double* Z = dvector(1, NN);
+  int iter = 0;
+  if (Method == 1) {
+    exact_fit(Z);
+  } else {
+    double** A = dmatrix(1, NN, 1, NN);
+    for (int i = 1; i <= NN; i++) {
+      Z[i] = 0.0;
+      for (int j = 1; j <= NN; j++) A[i][j] = 0.0;
+      A[i][i] = 1.0;
+    }
+    double fret = 0.0;
+    Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
+    free_dmatrix(A, 1, NN, 1, NN);
+  }
+  Transfer(Z);
+  Continuity();
+  free_dvector(Z, 1, NN);
+  return iter;
+}
+
+void complete_end_row() {
+  c[J + 1][0] = P0(X[J + 1], J);
+  c[J + 1][1] = Pd(X[J + 1], 1);
+  c[J + 1][2] = Pd(X[J + 1], 2) / 2.0;
+  if (M == 3) c[J + 1][3] = c[J][3];
+}
+
+double P0(double t, int II) {
   double sum = c[II][0];
   double t1 = 1.0;
   for (int i = 1; i <= M; i++) {
-    t1 = (x - X[II]) * t1;  // powers by repeated multiplication, terms in ascending degree
+    t1 = (t - X[II]) * t1;  // powers by repeated multiplication, terms in ascending degree
     sum += c[II][i] * t1;
   }
   return sum;
 }
 
 namespace {
-// The interval P and Pd use: the one holding xx, capped at J at and beyond the last knot.
-int evaluation_interval(double xx) {
-  int II = interval(X0, J, xx) + 1;
+// The interval P and Pd use: the one holding t, capped at J at and beyond the last knot.
+int evaluation_interval(double t) {
+  int II = interval(X0, J, t) + 1;
   return II == J + 1 ? J : II;
 }
 }  // namespace
 
-double P(double xx) { return P0(xx, evaluation_interval(xx)); }
+double P(double t) { return P0(t, evaluation_interval(t)); }
 
-double Pd(double xx, int D) {
-  int II = evaluation_interval(xx);
-  double t = xx - X[II];
+double Pd(double at, int D) {
+  int II = evaluation_interval(at);
+  double t = at - X[II];
   // Each term is evaluated left to right as written (2*t*c, 3*t*t*c, 6*t*c) for reproducible
   // digits.
   if (D == 1) {
@@ -63,10 +151,10 @@ double Pd(double xx, int D) {
   return d2;
 }
 
-void Transfer(double* x) {
+void Transfer(const double* p) {
   int k = 0;
-  for (int i = 0; i <= M; i++) c[1][i] = x[++k];
-  for (int i = 2; i <= J; i++) c[i][M] = x[++k];
+  for (int i = 0; i <= M; i++) c[1][i] = p[++k];
+  for (int i = 2; i <= J; i++) c[i][M] = p[++k];
 }
 
 namespace {
@@ -105,11 +193,10 @@ struct WidthPowers {
   }
 } width_powers;
 
-// The continuity sums for every inner knot, with the degree fixed at compile time for M = 2 and
-// M = 3 (Degree 0 reads M), so that the short sums unroll.
-template <int Degree>
+// The continuity sums for every inner knot, with the degree fixed at compile time so that the
+// short sums unroll.
+template <int degree>
 void continuity_rows(const double* powers) {
-  const int degree = Degree > 0 ? Degree : M;
   for (int j = 1; j <= J - 1; j++) {
     const double* d =
         powers + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(degree + 1);
@@ -120,11 +207,9 @@ void continuity_rows(const double* powers) {
     double value = 0.0;
     for (int m = 0; m <= degree; m++) value += d[m] * cj[m];
     next[0] = value;
-    if (degree > 1) {
-      double slope = 0.0;
-      for (int m = 1; m <= degree; m++) slope += d[m - 1] * (m * cj[m]);
-      next[1] = slope;
-    }
+    double slope = 0.0;
+    for (int m = 1; m <= degree; m++) slope += d[m - 1] * (m * cj[m]);
+    next[1] = slope;
     if (degree > 2) {
       double curvature = 0.0;
       for (int m = 2; m <= degree; m++) curvature += d[m - 2] * (m * 0.5 * (m - 1) * cj[m]);
@@ -140,13 +225,11 @@ void Continuity() {
   const double* powers = width_powers.update(J - 1);
   if (M == 2)
     continuity_rows<2>(powers);
-  else if (M == 3)
-    continuity_rows<3>(powers);
   else
-    continuity_rows<0>(powers);
+    continuity_rows<3>(powers);
 }
 
-double Contribution(double x) { return x * x; }
+double Contribution(double r) { return r * r; }
 
 namespace {
 
@@ -164,14 +247,14 @@ Pair load_pair(const double* p) {
 // written out: the distance d = x - X[j], the powers d (d * 1.0 is d exactly), d * d and
 // d * (d * d), the terms added to c[j][0] in ascending degree, then r = value - y.
 template <int Degree, typename T>
-T residual(T x, T y, T Xj, T c0, T c1, T c2, T c3) {
-  const T d = x - Xj;
+T residual(T t, T data, T Xj, T c0, T c1, T c2, T c3) {
+  const T d = t - Xj;
   T value = c0;
   value += c1 * d;
   const T d2 = d * d;
   value += c2 * d2;
   if constexpr (Degree == 3) value += c3 * (d * d2);
-  return value - y;
+  return value - data;
 }
 
 // The objective's sum of squared residuals for degree 2 or 3: sum += r * r, one scalar addition
@@ -209,12 +292,10 @@ double residual_sum() {
 
 }  // namespace
 
-double Eqn(double* X) {
-  Transfer(X);
+// The sum is the plain sum of Contribution(P0(x[i], I[i]) - y[i]) in point order, with P0's
+// arithmetic written out in residual().
+double Eqn(double* p) {
+  Transfer(p);
   Continuity();
-  if (M == 2) return residual_sum<2>();
-  if (M == 3) return residual_sum<3>();
-  double sum = 0.0;
-  for (int i = 1; i <= N; i++) sum += Contribution(P0(x[i], I[i]) - y[i]);
-  return sum;
+  return M == 2 ? residual_sum<2>() : residual_sum<3>();
 }

@@ -14,6 +14,7 @@
 //   c              coefficients, rows 1..J+1, columns 0..M
 //   xx             abscissa of the current row of the results table
 // Continuity also keeps pow(delta[j], m) between calls, rebuilt for every width that changes.
+// Only degrees 2 and 3 are supported.
 #pragma once
 
 extern int M, J, N, NN;
@@ -22,23 +23,51 @@ extern int* I;
 extern double** c;
 extern double xx;
 
+// Set-up, in this order: allocate_points, then the caller fills x[1..N] and y[1..N] and sorts
+// them by x, then one of the two knot placements, then fit_model and complete_end_row.
+
+// Allocates x, y and I (1..n) for n >= 1 points of degree M = degree (2 or 3); x and y are the
+// caller's to fill. Releases any model set up before.
+void allocate_points(int n, int degree);
+
+// Automatic knots for 1 <= intervals < 2N and x ascending: point i goes to interval j when
+// round((j - 1) N / J) < i <= round(j N / J) (halves away from zero); the inner knots are the
+// midpoints between the last point of one group and the first of the next, the end knots the
+// smallest and largest abscissa. Sets J, X, X0, I, delta, NN and allocates c.
+void place_knots_evenly(int intervals);
+
+// Knots knots[0..count-1] (count >= 2, non-decreasing) for x ascending: each point goes to the
+// last interval whose left knot is at or below it, a point below the first knot to interval 1.
+// Sets J = count - 1, X, X0, I, delta, NN and allocates c.
+void place_knots(const double* knots, int count);
+
+// Fits the NN parameters: Method 0 by Powell's method from zero parameters along the unit
+// directions with fractional tolerance criterion (numerror after 1000 iterations), Method 1 by
+// the exact least-squares solve. Leaves the optimum's coefficients in rows 1..J of c and returns
+// Powell's iteration count (0 for Method 1).
+int fit_model(int Method, double criterion);
+
+// Row J + 1 of c: interval J's polynomial re-expanded about the last knot (value, slope, half
+// the second derivative and, for M = 3, interval J's cubic coefficient).
+void complete_end_row();
+
 // Releases the arrays x, y, I (1..N), X (1..J + 1), delta (1..J) and c (rows 1..J + 1, columns
-// 0..M) and clears their pointers, X0 included; does nothing when c is not allocated.
+// 0..M) and clears their pointers, X0 included; does nothing when x is not allocated.
 void release_model();
 
-// Interval II's polynomial at x (extrapolated outside the interval); II in 1..J + 1.
-double P0(double x, int II);
+// Interval II's polynomial at t (extrapolated outside the interval); II in 1..J + 1.
+double P0(double t, int II);
 
-// The spline's value at xx: interval 1 below X[2], j on X[j] <= xx < X[j+1], J from X[J] on.
-double P(double xx);
+// The spline's value at t: interval 1 below X[2], j on X[j] <= t < X[j+1], J from X[J] on.
+double P(double t);
 
-// Derivative of order D (1 or 2) of the spline at xx, on the interval P uses; terms up to the
+// Derivative of order D (1 or 2) of the spline at t, on the interval P uses; terms up to the
 // cubic, so exact for M = 2 and M = 3.
-double Pd(double xx, int D);
+double Pd(double t, int D);
 
 // Places a 1-based parameter vector of NN entries into c: parameters 1..M+1 into row 1, then
 // parameter M + i into c[i][M] for i = 2..J. Writes nothing else.
-void Transfer(double* x);
+void Transfer(const double* p);
 
 // Derives columns 0..M-1 of rows 2..J (at most columns 0..2) from the row before, so that value,
 // slope and, for M = 3, curvature are continuous at every inner knot. Run after Transfer. The
@@ -46,11 +75,11 @@ void Transfer(double* x);
 // and M stay the same; any change of them is picked up at the next call.
 void Continuity();
 
-// The objective: Transfer and Continuity with the parameter vector X (1..NN), then the plain sum
+// The objective: Transfer and Continuity with the parameter vector p (1..NN), then the plain sum
 // of squared residuals P0(x[i], I[i]) - y[i] over all points, in point order, digit for digit.
 // Needs no preparation: it works on whatever state is set. Fastest when the points of each
-// interval are contiguous in I, as the driver's sorted data make them.
-double Eqn(double* X);
+// interval are contiguous in I, as sorted data make them.
+double Eqn(double* p);
 
 // The contribution of one residual to the objective: its square.
-double Contribution(double x);
+double Contribution(double r);

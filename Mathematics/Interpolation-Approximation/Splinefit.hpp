@@ -9,13 +9,3 @@
 
 // The whole program; returns the exit status.
 int splinefit_main();
-
-// Automatic knots: with the data sorted, point i goes to interval j when
-// round((j - 1) * N / J) < i <= round(j * N / J) (halves rounded away from zero); the inner knots
-// are the midpoints between the last point of one group and the first of the next, the end knots
-// the smallest and largest abscissa. Fills X (1..J + 1) and I (1..N) from x; needs 1 <= J < 2N.
-void place_knots_evenly();
-
-// Knots from a file: X (1..J + 1) is given; each point goes to the last interval whose left knot
-// is at or below it, and a point below the first knot to interval 1. Fills I (1..N).
-void assign_intervals_from_knots();

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "Input.hpp"
 #include "Splinefit.hpp"
 
 namespace {
@@ -24,6 +25,14 @@ std::string plot_script() {
   return SPLINEFIT_PLOT_SCRIPT;
 }
 
+// One line per setting: its name, what it means and the values it accepts.
+void print_settings(std::FILE* out, const Setting* settings, int count) {
+  for (int k = 0; k < count; k++) {
+    const Setting& s = settings[k];
+    std::fprintf(out, "  %-10s %s (%s%s)\n", s.name, s.meaning, s.rule, s.at_most_ii ? " ii" : "");
+  }
+}
+
 void print_usage(std::FILE* out) {
   std::string script = plot_script();
   std::error_code error;
@@ -35,10 +44,16 @@ void print_usage(std::FILE* out) {
                "Usage: splinefit [--help | --version]\n"
                "\n"
                "Fits a least-squares spline of degree 2 or 3 to measured points. Run it without\n"
-               "arguments in a working directory that holds Control.dat (data path prefix Path,\n"
-               "data set name Inputfile, then ix iy iw ii M J) and Computational-parameters.dat\n"
-               "(Nout, Precision, criterion, Envelope, Nmax and, optionally, Method: 0 Powell's\n"
-               "fit, 1 the exact least-squares fit).\n"
+               "arguments in a working directory that holds Control.dat and\n"
+               "Computational-parameters.dat.\n"
+               "\n"
+               "Control.dat: the data path prefix Path and the data set name Inputfile, then\n");
+  print_settings(out, control_settings, 6);
+  std::fprintf(out,
+               "Computational-parameters.dat: a heading line, then one value per line, each\n"
+               "followed by free text:\n");
+  print_settings(out, parameter_settings, 6);
+  std::fprintf(out,
                "\n"
                "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n"
                "Writes  Control.plt, <Path><Inputfile>.res and, when Envelope is not 0,\n"
