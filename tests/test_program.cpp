@@ -1,227 +1,263 @@
-// End-to-end tests of the built splinefit program on valid input: results derived by hand or
-// against independent references, envelopes, knots files and the row and knot limits. Refusals
-// and hostile input are in test_hostile.cpp.
+// End-to-end tests of the built splinefit (SPLINEFIT_EXE), each in a scratch working directory:
+// the runs of tests/data/runs.tsv (refusals, limits, odd but valid input, the command line), and
+// the fits of tests/golden/ (made by the program) and tests/data/by-hand/ (derived by hand),
+// compared byte for byte.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
-#include <random>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "program_run.hpp"
+#include "Input.hpp"
 
 namespace {
 
-using Splinefit = ProgramRun;
+namespace fs = std::filesystem;
 
-const std::string standard_parameters =
-    "2 Nout\n6 Precision\n1e-8 criterion\n0 Envelope\n100 Nmax\n";
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
-// Four points on y = 0, quadratic, two automatic intervals. Powell starts at its minimum, so
-// every coefficient stays exactly 0 and the whole results file follows by hand: knots 1, 2.5
-// (midpoint of x = 2 and 3) and 4; table abscissae 1, 1.75 | 2.5, 3.25, 4.
-TEST_F(Splinefit, DataOnZeroGiveAResultsFileDerivedByHand) {
-  configure("data/ run1\n1 2 0 2 2 2\n", standard_parameters);
-  write("data/run1.dat", "Calibration run\n3 0\n1 0\n2 0\n4 0\n");
-  Outcome o = run();
-  ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(o.out, "\nCalibration run\n\nIterations in optimisation:   1\n\nPress enter key");
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// Runs the program in `work` with standard input empty; `arguments` are passed as they stand.
+Outcome run_splinefit(const fs::path& work, const std::string& arguments = "") {
+  const std::string out = (work / ".." / "out").string(), err = (work / ".." / "err").string();
+  std::string command = "cd '" + work.string() + "' && '" SPLINEFIT_EXE "' " + arguments +
+                        " </dev/null >'" + out + "' 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+}
+
+// A fresh scratch directory for the current test, removed when the test passes.
+fs::path scratch_directory() {
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  std::replace(name.begin(), name.end(), '/', '-');
+  fs::path dir = fs::path(::testing::TempDir()) / ("splinefit-" + std::to_string(getpid()) + name);
+  fs::remove_all(dir);
+  fs::create_directories(dir / "work" / "data");
+  return dir;
+}
+
+// A cell of the table: \n \r \t \\ \xHH escapes, and \{N}c for N copies of the character c.
+std::string decode(const std::string& cell) {
+  std::string text;
+  for (std::size_t k = 0; k < cell.size(); k++) {
+    if (cell[k] != '\\' || k + 1 == cell.size()) {
+      text += cell[k];
+      continue;
+    }
+    char code = cell[++k];
+    if (code == 'x') {
+      text += static_cast<char>(std::stoi(cell.substr(k + 1, 2), nullptr, 16));
+      k += 2;
+    } else if (code == '{') {
+      std::size_t close = cell.find('}', k);
+      text.append(std::stoul(cell.substr(k + 1, close - k - 1)), cell[close + 1]);
+      k = close + 1;
+    } else {
+      text += code == 'n' ? '\n' : code == 'r' ? '\r' : code == 't' ? '\t' : code;
+    }
+  }
+  return text;
+}
+
+// Generated contents: "<rows N>" is a title and N rows of (0.05 i, sin 0.05 i), followed by the
+// rest of the cell; "<garbage>" 4 kB of bytes of no text format.
+std::string content(const std::string& cell) {
+  if (cell.rfind("<rows ", 0) == 0) {
+    std::size_t close = cell.find('>');
+    std::string text = "Title line\n";
+    for (long i = 0, n = std::stol(cell.substr(6)); i < n; i++) {
+      char row[64];
+      std::snprintf(row, sizeof row, "%.6f %.6f\n", 0.05 * i, std::sin(0.05 * i));
+      text += row;
+    }
+    return text + decode(cell.substr(close + 1));
+  }
+  if (cell == "<garbage>") {
+    std::string garbage("\x7F" "ELF\x02\x01\x01\x00", 8);
+    for (unsigned k = 0, state = 12345; k < 4096; k++)
+      garbage += static_cast<char>(((state = state * 1103515245u + 12345u) >> 16) & 0xFF);
+    return garbage;
+  }
+  return decode(cell);
+}
+
+const std::map<std::string, std::string> file_names = {
+    {"control", "Control.dat"},
+    {"parameters", "Computational-parameters.dat"},
+    {"data", "data/run1.dat"},
+    {"knots", "data/run1.knots"}};
+
+// One row of runs.tsv: status, expectation, then pairs of a file (or "args") and its content.
+struct TableRun {
+  int line, status;
+  std::string expected, arguments;
+  std::vector<std::pair<std::string, std::string>> files;
+  bool readers_only = true;  // every input the run changes is one that the readers parse
+};
+
+std::vector<TableRun> read_runs() {
+  std::vector<TableRun> runs;
+  std::ifstream in(fs::path(TEST_DATA_DIR) / "runs.tsv");
+  std::string line;
+  for (int number = 1; std::getline(in, line); number++) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> cells;
+    for (std::size_t at = 0, tab; at <= line.size(); at = tab + 1) {
+      tab = std::min(line.find('\t', at), line.size());
+      cells.push_back(line.substr(at, tab - at));
+    }
+    TableRun run{number, std::stoi(cells.at(0)), decode(cells.at(1)), "", {}};
+    for (std::size_t k = 2; k + 1 < cells.size(); k += 2) {
+      if (cells[k] == "args") {
+        run.arguments = cells[k + 1];
+        run.readers_only = false;
+        continue;
+      }
+      auto alias = file_names.find(cells[k]);
+      run.readers_only &= alias != file_names.end() && cells[k + 1].rfind("<", 0) != 0;
+      run.files.emplace_back(alias != file_names.end() ? alias->second : cells[k], cells[k + 1]);
+    }
+    runs.push_back(run);
+  }
+  return runs;
+}
+
+// The readers in the program's order on the files in the current directory: the message of the
+// first fault, or "" when every reader accepts its file.
+std::string first_reader_fault() {
+  try {
+    RunControl rc = parse_run_control(read_file("Control.dat"), "Control.dat");
+    const std::string parameters = "Computational-parameters.dat";
+    ComputationalParameters cp = parse_computational_parameters(read_file(parameters), parameters);
+    const std::string data = rc.Path + rc.Inputfile + ".dat";
+    parse_data(read_file(data), data, rc, cp.Nmax);
+    const std::string knots = rc.Path + rc.Inputfile + ".knots";
+    if (rc.J <= 0) parse_knots(read_file(knots), knots);
+  } catch (const InputError& fault) {
+    return fault.what();
+  } catch (const TooManyDataRows&) {
+  }
+  return "";
+}
+
+// Every run of the table, in a directory laid out with the defaults and then the run's files
+// ("<none>" removes one, "<dir>" puts a directory in its place). A refusal that one of the
+// readers finds is checked in-process, through the readers; every other run runs the program.
+TEST(Runs, EachEndsWithItsStatusAndMessage) {
+  const fs::path work = scratch_directory() / "work", here = fs::current_path();
+  for (const TableRun& r : read_runs()) {
+    SCOPED_TRACE("tests/data/runs.tsv, line " + std::to_string(r.line));
+    fs::remove_all(work);
+    fs::create_directories(work / "data");
+    std::map<std::string, std::string> files = {
+        {"Control.dat", "data/ run1 1 2 0 2 3 2\n"},
+        {"Computational-parameters.dat", "P\n2 Nout\n6 Precision\n1e-8\n1 Envelope\n100 Nmax\n"},
+        {"data/run1.dat", "Title\n0 0\n1 1\n2 4\n3 9\n4 16\n5 25\n6 36\n"}};
+    for (const auto& [name, cell] : r.files) files[name] = cell;
+    for (const auto& [name, cell] : files) {
+      if (cell == "<dir>") fs::create_directories(work / name);
+      if (cell != "<none>" && cell != "<dir>")
+        std::ofstream(work / name, std::ios::binary) << content(cell);
+    }
+    if (r.status == 2 && r.readers_only) {
+      fs::current_path(work);
+      std::string fault = first_reader_fault();
+      fs::current_path(here);
+      if (!fault.empty()) {
+        EXPECT_EQ(fault.substr(0, r.expected.size()), r.expected);
+        continue;
+      }
+    }
+    Outcome o = run_splinefit(work, r.arguments);
+    EXPECT_EQ(o.status, r.status) << o.err.substr(0, 300);
+    bool fitted = fs::is_regular_file(work / "data/run1.res");
+    if (r.status == 2) {
+      EXPECT_EQ(o.out.find("Press enter key"), std::string::npos);
+      EXPECT_EQ(o.err.substr(0, 11 + r.expected.size()), "splinefit: " + r.expected);
+      EXPECT_EQ(o.err.find('\n'), r.arguments.empty() ? o.err.size() - 1 : o.err.find("\n\n"));
+    } else {
+      std::size_t colon = r.expected.find(':');
+      std::string where = r.expected.substr(0, colon), text = r.expected.substr(colon + 1);
+      std::string seen = where == "stdout" ? o.out : where == "stderr" ? o.err : slurp(work / where);
+      if (colon != std::string::npos) {
+        EXPECT_NE(seen.find(text), std::string::npos) << where << " lacks " << text.substr(0, 99);
+      }
+      if (r.status == 0 && r.arguments.empty()) {
+        EXPECT_EQ(o.err, "");
+      }
+    }
+    EXPECT_EQ(fitted, r.status == 0 && r.arguments.empty());
+    EXPECT_FALSE(fs::is_regular_file(work / "data/run1-1.dat") && !fitted);
+    if (!r.arguments.empty()) {
+      EXPECT_FALSE(fs::exists(work / "Control.plt"));
+    }
+  }
+}
+
+// The regular files below root, as paths relative to it.
+std::set<std::string> files_below(const fs::path& root) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), root).generic_string());
+  return names;
+}
+
+std::vector<std::string> fit_cases() {
+  std::vector<std::string> cases;
+  for (const fs::path& root : {fs::path(GOLDEN_DIR), fs::path(TEST_DATA_DIR) / "by-hand"})
+    for (const auto& entry : fs::directory_iterator(root))
+      if (fs::is_directory(entry.path() / "input")) cases.push_back(entry.path().string());
+  std::sort(cases.begin(), cases.end());
+  return cases;
+}
+
+class Fit : public ::testing::TestWithParam<std::string> {};
+
+// The run creates exactly the expected files, each byte for byte, and the expected console text.
+TEST_P(Fit, ReproducesEveryOutputByteForByte) {
+  const fs::path source = GetParam(), work = scratch_directory() / "work";
+  fs::remove_all(work);
+  fs::copy(source / "input", work, fs::copy_options::recursive);
+  Outcome o = run_splinefit(work);
+  EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
-  const std::string zero = "  0.00000e+00\t";
-  EXPECT_EQ(read("data/run1.res"),
-            "Calibration run\n\n# Data points\n\n1\t0\n2\t0\n3\t0\n4\t0"
-            "\n\n# All spline data - knots and coefficients\n\n#\t2\t2"
-            "\n  1.00000e+00\t" +
-                zero + zero + zero + "\n  2.50000e+00\t" + zero + zero + zero +
-                "\n  4.00000e+00\t" + zero + zero + zero +
-                "\n\n# Computed splines - values and derivatives\n"
-                "\n1\t0\t0\t0\t\n1.75\t0\t0\t0\t\n2.5\t0\t0\t0\t\n3.25\t0\t0\t0\t\n4\t0\t0\t0\t\n");
-  EXPECT_EQ(read("Control.plt"), "Dir = 'data/'\nName = 'run1'");
-  EXPECT_FALSE(exists("data/run1-1.dat"));
-}
-
-// Every point lies on the fitted curve, so both envelopes hold every point; the results file
-// then ends with the tab of its last table row and the envelope file with a line break.
-TEST_F(Splinefit, PointsOnTheCurveBelongToBothEnvelopes) {
-  for (const char* sign : {"1", "-5"}) {
-    configure("data/ run1 1 2 0 2 3 1", std::string("3 Nout\n10 Precision\n1e-8 criterion\n") +
-                                            sign + " Envelope\n100 Nmax\n");
-    write("data/run1.dat", "Zero\n0.5 0\n0.25 0\n1 0\n");
-    Outcome o = run();
-    ASSERT_EQ(o.status, 0) << o.err;
-    std::string results = read("data/run1.res");
-    const std::string zero = "  0.000000000e+00\t";
-    EXPECT_NE(results.find("\n#\t1\t3\n  2.500000000e-01\t" + zero + zero + zero + zero +
-                           "\n  1.000000000e+00\t"),
-              std::string::npos);
-    EXPECT_EQ(results.substr(results.size() - 11), "\n1\t0\t0\t0\t0\t");
-    EXPECT_EQ(read("data/run1-1.dat"),
-              "Zero envelope curve calculations\n\n0.25\t0\n0.5\t0\n1\t0\n");
+  EXPECT_EQ(o.out, slurp(source / "expected" / "console.txt"));
+  std::set<std::string> expected = files_below(source / "expected"), created = files_below(work);
+  expected.erase("console.txt");
+  for (const std::string& input : files_below(source / "input")) created.erase(input);
+  EXPECT_EQ(created, expected);
+  for (const std::string& name : expected) {
+    std::string want = slurp(source / "expected" / name), got = slurp(work / name);
+    auto at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first;
+    EXPECT_TRUE(want == got) << name << " differs from byte " << at - want.begin() << ": "
+                             << want.substr(at - want.begin(), 60);
   }
 }
 
-// Data on one cubic: the fit reproduces it on every interval, in the coefficient block and in
-// the table, to the printed precision.
-TEST_F(Splinefit, DataOnACubicAreReproducedByTheFittedSpline) {
-  auto p = [](double t) { return 1.0 + t * (-0.5 + t * (0.25 - 0.125 * t)); };
-  auto d1 = [](double t) { return -0.5 + t * (0.5 - 0.375 * t); };
-  auto d2 = [](double t) { return 0.5 - 0.75 * t; };
-  configure("data/ run1 1 2 0 2 3 3",
-            "4 Nout\n12 Precision\n1e-12 criterion\n0 Envelope\n1000 Nmax\n");
-  std::string data = "Cubic\n";
-  for (int i = 0; i <= 40; i++) {
-    char row[64];
-    std::snprintf(row, sizeof row, "%.17g %.17g\n", -1.0 + i * 0.1, p(-1.0 + i * 0.1));
-    data += row;
-  }
-  write("data/run1.dat", data);
-  Outcome o = run();
-  ASSERT_EQ(o.status, 0) << o.err;
-  std::istringstream in(read("data/run1.res"));
-  std::string line;
-  while (std::getline(in, line) && line != "#\t3\t3") {
-  }
-  for (int j = 1; j <= 4; j++) {
-    double knot, c0, c1, c2, c3;
-    in >> knot >> c0 >> c1 >> c2 >> c3;
-    EXPECT_NEAR(c0, p(knot), 1e-6) << j;
-    EXPECT_NEAR(c1, d1(knot), 1e-5) << j;
-    EXPECT_NEAR(c2, d2(knot) / 2, 1e-4) << j;
-    EXPECT_NEAR(c3, -0.125, 1e-4) << j;
-  }
-  while (std::getline(in, line) && line != "# Computed splines - values and derivatives") {
-  }
-  int rows = 0;
-  double t, v, s, k, third;
-  while (in >> t >> v >> s >> k >> third) {
-    rows++;
-    EXPECT_NEAR(v, p(t), 1e-6);
-    EXPECT_NEAR(s, d1(t), 1e-5);
-    EXPECT_NEAR(k, d2(t), 1e-4);
-    EXPECT_NEAR(third, -0.75, 1e-3);
-  }
-  EXPECT_EQ(rows, 3 * 4 + 1);
-}
-
-// One interval: the fit is the ordinary least-squares polynomial, here solved in the test by
-// Gaussian elimination on the normal equations in long double (well conditioned on [0, 1]).
-TEST_F(Splinefit, OneIntervalGivesTheLeastSquaresPolynomial) {
-  std::mt19937 rng(5);
-  std::normal_distribution<double> noise(0.0, 0.1);
-  std::vector<double> xs, ys;
-  std::string data = "Noisy parabola\n";
-  for (int i = 0; i < 60; i++) {
-    double t = i / 59.0;
-    double v = std::round((2.0 - t + 3.0 * t * t + noise(rng)) * 1e6) / 1e6;
-    xs.push_back(t);
-    ys.push_back(v);
-    char row[64];
-    std::snprintf(row, sizeof row, "%.17g %.17g\n", t, v);
-    data += row;
-  }
-  configure("data/ run1 1 2 0 2 2 1",
-            "5 Nout\n15 Precision\n1e-14 criterion\n0 Envelope\n1000 Nmax\n");
-  write("data/run1.dat", data);
-  Outcome o = run();
-  ASSERT_EQ(o.status, 0) << o.err;
-  long double A[3][4] = {};
-  for (std::size_t i = 0; i < xs.size(); i++) {
-    long double b[3] = {1.0L, xs[i], static_cast<long double>(xs[i]) * xs[i]};
-    for (int r = 0; r < 3; r++) {
-      for (int col = 0; col < 3; col++) A[r][col] += b[r] * b[col];
-      A[r][3] += b[r] * ys[i];
-    }
-  }
-  for (int p = 0; p < 3; p++)
-    for (int r = p + 1; r < 3; r++) {
-      long double f = A[r][p] / A[p][p];
-      for (int col = p; col < 4; col++) A[r][col] -= f * A[p][col];
-    }
-  long double a[3];
-  for (int r = 2; r >= 0; r--) {
-    a[r] = A[r][3];
-    for (int col = r + 1; col < 3; col++) a[r] -= A[r][col] * a[col];
-    a[r] /= A[r][r];
-  }
-  std::istringstream in(read("data/run1.res"));
-  std::string line;
-  while (std::getline(in, line) && line != "#\t1\t2") {
-  }
-  double knot, c0, c1, c2;
-  in >> knot >> c0 >> c1 >> c2;
-  EXPECT_EQ(knot, 0.0);
-  EXPECT_NEAR(c0, static_cast<double>(a[0]), 1e-7);
-  EXPECT_NEAR(c1, static_cast<double>(a[1]), 1e-6);
-  EXPECT_NEAR(c2, static_cast<double>(a[2]), 1e-6);
-}
-
-// A title and rows of (0.1 i, sin 0.1 i).
-std::string example_data(int rows, bool final_break = true) {
-  std::string data = "Title line\n";
-  for (int i = 0; i < rows; i++)
-    data += std::to_string(0.1 * i) + "\t" + std::to_string(std::sin(0.1 * i)) + "\n";
-  if (!final_break) data.pop_back();
-  return data;
-}
-
-TEST_F(Splinefit, TheRowLimitAdmitsNmaxMinusTwoRows) {
-  configure("data/ run1 1 2 0 2 2 1",
-            "5 Nout\n6 Precision\n1e-6 criterion\n0 Envelope\n1000 Nmax\n");
-  write("data/run1.dat", example_data(998, false));  // the unterminated row counts too
-  Outcome accepted = run();
-  EXPECT_EQ(accepted.status, 0) << accepted.err;
-  EXPECT_TRUE(exists("data/run1.res"));
-  fs::remove(path("data/run1.res"));
-  write("data/run1.dat", example_data(999));
-  Outcome refused = run();
-  EXPECT_EQ(refused.status, 3);
-  EXPECT_EQ(refused.out,
-            "\nThe program thinks you have more than 1000 data points"
-            "\nPlease check your data, or, increase the value in the last row in "
-            "Computational-parameters.dat\nPaused: Press a key");
-  EXPECT_FALSE(exists("data/run1.res"));
-}
-
-TEST_F(Splinefit, KnotsComeFromTheKnotsFileWhenJIsNotPositive) {
-  configure("data/ run1 1 2 0 2 2 -3", standard_parameters);
-  write("data/run1.dat", example_data(30));
-  for (const char* knots :
-       {"Knots\n0\n0.5\n1.5\n2.0\n2.9\n", "Knots\n0\n0.5\n1.5\n\n2.0 two\n2.9"}) {
-    write("data/run1.knots", knots);
-    Outcome o = run();
-    ASSERT_EQ(o.status, 0) << o.err;
-    std::string results = read("data/run1.res");
-    EXPECT_NE(results.find("\n#\t4\t2\n  0.00000e+00\t"), std::string::npos);
-    EXPECT_NE(results.find("\n  2.90000e+00\t"), std::string::npos);
-  }
-}
-
-TEST_F(Splinefit, TheEnvelopeFileIsAValidDataFileForAFurtherRun) {
-  configure("data/ run1 1 2 0 2 3 3",
-            "4 Nout\n6 Precision\n1e-8 criterion\n-1 Envelope\n100 Nmax\n");
-  write("data/run1.dat", example_data(40));
-  ASSERT_EQ(run().status, 0);
-  std::string envelope = read("data/run1-1.dat");
-  EXPECT_EQ(envelope.rfind("Title line envelope curve calculations\n\n0\t0\n", 0), 0u);
-  configure("data/ run1-1 1 2 0 2 2 1", standard_parameters);
-  Outcome again = run();
-  EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_TRUE(exists("data/run1-1.res"));
-}
-
-TEST_F(Splinefit, KnotsFilesWithMoreThan99KnotsAreRefusedNotCut) {
-  configure("data/ run1 1 2 0 2 2 0", standard_parameters);
-  write("data/run1.dat", example_data(30));
-  std::string knots = "Knots\n";
-  for (int k = 0; k < 99; k++) knots += std::to_string(k * 0.03) + "\n";
-  write("data/run1.knots", knots);
-  Outcome ninety_nine = run();
-  EXPECT_EQ(ninety_nine.status, 0) << ninety_nine.err;
-  EXPECT_NE(read("data/run1.res").find("\n#\t98\t2\n"), std::string::npos);
-  write("data/run1.knots", knots + "3.0\n");
-  Outcome hundred = run();
-  EXPECT_EQ(hundred.status, 2);
-  EXPECT_NE(hundred.err.find("run1.knots, line 101: holds more than 99 knots"), std::string::npos)
-      << hundred.err;
-}
+INSTANTIATE_TEST_SUITE_P(Cases, Fit, ::testing::ValuesIn(fit_cases()),
+                         [](const ::testing::TestParamInfo<std::string>& case_info) {
+                           std::string name = fs::path(case_info.param).filename().string();
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 }  // namespace
