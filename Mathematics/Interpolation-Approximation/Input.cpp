@@ -274,7 +274,7 @@ const Setting control_settings[6] = {
 const Setting parameter_settings[6] = {
     {"Nout", "table rows per knot interval in the results file", 1, int_max, "at least 1"},
     {"Precision", "significant digits of the numbers written", 1, 99, "from 1 to 99"},
-    {"criterion", "fractional tolerance of Powell's fit", 0, HUGE_VAL, "not below 0"},
+    {"criterion", "fractional tolerance of Powell's fit", 0, HUGE_VAL, "at least 0"},
     {"Envelope", "0 none, >0 the points on or above the curve, <0 on or below", int_min, int_max,
      "any whole number"},
     {"Nmax", "the data file may hold at most Nmax - 2 rows", 3, int_max, "at least 3"},
