@@ -113,11 +113,57 @@ struct Block {
   double d[max_size];
 };
 
+// The covariance of the scaled coefficients of every interval, over sigma^2, from the factor R of
+// interval 1 and the split-off rows: a_1 = R^-1 d, and a_j = G_j a_{j-1} + beta_j e_M / rho_j with
+// G_j the first M rows of the shift and the row -r / rho_j, where d and every beta_j are distinct
+// components of Q^T y, independent with variance sigma^2. So C_1 = R^-1 R^-T and
+// C_j = G_j C_{j-1} G_j^T + e_M e_M^T / rho_j^2: O(J M^3).
+std::vector<double> covariances(const Triangle& R, const std::vector<double>& split,
+                                const std::vector<double>& h) {
+  const int n = M + 1, width = n + 2;
+  std::vector<double> C(static_cast<std::size_t>(J) * n * n, 0.0);
+  double Rinv[max_size][max_size] = {};
+  for (int k = M; k >= 0; k--) {  // columns of R^-1 by back substitution
+    if (R[k][k] == 0.0) return {};
+    Rinv[k][k] = 1.0 / R[k][k];
+    for (int l = k - 1; l >= 0; l--) {
+      double s = 0.0;
+      for (int m = l + 1; m <= k; m++) s += R[l][m] * Rinv[m][k];
+      Rinv[l][k] = -s / R[l][l];
+    }
+  }
+  for (int a = 0; a < n; a++)
+    for (int b = 0; b < n; b++)
+      for (int k = std::max(a, b); k < n; k++) C[a * n + b] += Rinv[a][k] * Rinv[b][k];
+  Triangle S = {}, G = {};
+  for (int j = 2; j <= J; j++) {
+    scaled_shift(j, h, S);
+    const double* row = &split[static_cast<std::size_t>(j) * width];
+    if (row[0] == 0.0) return {};
+    for (int m = 0; m <= M; m++) {
+      for (int l = 0; l < M; l++) G[l][m] = S[l][m];
+      G[M][m] = -row[1 + m] / row[0];
+    }
+    const double* before = &C[static_cast<std::size_t>(j - 2) * n * n];
+    double* now = &C[static_cast<std::size_t>(j - 1) * n * n];
+    double GC[max_size][max_size] = {};
+    for (int a = 0; a < n; a++)
+      for (int b = 0; b < n; b++)
+        for (int k = 0; k < n; k++) GC[a][b] += G[a][k] * before[k * n + b];
+    for (int a = 0; a < n; a++)
+      for (int b = 0; b < n; b++)
+        for (int k = 0; k < n; k++) now[a * n + b] += GC[a][k] * G[b][k];
+    now[M * n + M] += 1.0 / (row[0] * row[0]);
+  }
+  return C;
+}
+
 // One elimination over the blocks, from interval J down to 1, with each jump penalty pulling
 // towards the jump between the scaled top coefficients top[j - 1] and top[j]; then back
-// substitution. Writes the solution to Z and its scaled top coefficients to top.
+// substitution. Writes the solution to Z and its scaled top coefficients to top and, when
+// covariance is given, the coefficients' covariances to it.
 void solve(const std::vector<Block>& blocks, const std::vector<double>& h, std::vector<double>& top,
-           double* Z) {
+           double* Z, std::vector<double>* covariance = nullptr) {
   const int n = M + 1, width = n + 2;
   // Per interval j >= 2, the split-off row (rho, r[0..M], beta): rho w + r . a_{j-1} = beta for
   // the scaled top coefficient w of interval j.
@@ -162,6 +208,7 @@ void solve(const std::vector<Block>& blocks, const std::vector<double>& h, std::
     }
   }
 
+  if (covariance != nullptr) *covariance = covariances(R, split, h);
   // Back substitution: interval 1, then each top coefficient from its split-off row.
   double a[max_size], next[max_size];
   for (int k = M; k >= 0; k--) {
@@ -190,7 +237,10 @@ void solve(const std::vector<Block>& blocks, const std::vector<double>& h, std::
 
 }  // namespace
 
-void exact_fit(double* Z) {
+ExactSolution exact_solution() {
+  ExactSolution solution;
+  solution.Z.assign(static_cast<std::size_t>(NN) + 1, 0.0);
+  double* Z = solution.Z.data();
   const int n = M + 1;
   std::vector<double> abscissae;  // up to M + 1 distinct ones
   for (int i = 1; i <= N && static_cast<int>(abscissae.size()) < n; i++)
@@ -198,10 +248,11 @@ void exact_fit(double* Z) {
       abscissae.push_back(x[i]);
   if (static_cast<int>(abscissae.size()) < n) {
     fit_polynomial_through_means(abscissae, Z);
-    return;
+    return solution;
   }
 
-  std::vector<double> h = interval_scales();
+  solution.h = interval_scales();
+  const std::vector<double>& h = solution.h;
   std::vector<Block> blocks(static_cast<std::size_t>(J) + 1, Block{});
   for (int i = 1; i <= N; i++) {
     Block& b = blocks[I[i]];
@@ -211,5 +262,57 @@ void exact_fit(double* Z) {
     rotate_in(b.R, b.d, n, v, y[i]);
   }
   std::vector<double> top(static_cast<std::size_t>(J) + 1, 0.0);
-  for (int pass = 0; pass < passes; pass++) solve(blocks, h, top, Z);
+  for (int pass = 0; pass < passes; pass++)
+    solve(blocks, h, top, Z, pass == passes - 1 ? &solution.covariance : nullptr);
+  return solution;
+}
+
+double ExactSolution::variance_factor(int j, double t) const {
+  const int n = M + 1;
+  const double* C = &covariance[static_cast<std::size_t>(j - 1) * n * n];
+  double u = (t - X[j]) / h[j], v[max_size];
+  v[0] = 1.0;
+  for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
+  double sum = 0.0;
+  for (int a = 0; a < n; a++)
+    for (int b = 0; b < n; b++) sum += v[a] * C[a * n + b] * v[b];
+  return sum;
+}
+
+void exact_fit(double* Z) {
+  ExactSolution solution = exact_solution();
+  std::copy(solution.Z.begin() + 1, solution.Z.end(), Z + 1);
+}
+
+int least_squares_rank(std::vector<int>* undetermined) {
+  std::vector<double> knots(X + 2, X + J + 1);  // the inner knots, once each
+  knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
+  const int L = static_cast<int>(knots.size());
+  const double infinity = HUGE_VAL;
+  int rank = 0, i = 1;
+  for (int b = 1; b <= L + M + 1; b++) {
+    // B-spline b is not zero strictly between these knots (none beyond the ends).
+    double lo = b - M - 1 >= 1 ? knots[static_cast<std::size_t>(b - M - 2)] : -infinity;
+    double hi = b <= L ? knots[static_cast<std::size_t>(b - 1)] : infinity;
+    while (i <= N && x[i] <= lo) i++;
+    if (i <= N && x[i] < hi) {
+      rank++;
+      for (double matched = x[i]; i <= N && x[i] == matched;) i++;
+    } else if (undetermined != nullptr) {
+      for (int j = 1; j <= J; j++) {  // the intervals where this B-spline lives
+        double from = j == 1 ? -infinity : X[j], to = j == J ? infinity : X[j + 1];
+        bool inside = from < to ? from < hi && to > lo : lo < from && from < hi;
+        if (inside && (undetermined->empty() || undetermined->back() < j))
+          undetermined->push_back(j);
+      }
+    }
+  }
+  if (undetermined != nullptr) {  // a repeated inner knot: its interval's top parameter is idle
+    for (int j = 2; j < J; j++)
+      if (X[j] == X[j + 1]) undetermined->push_back(j);
+    std::sort(undetermined->begin(), undetermined->end());
+    undetermined->erase(std::unique(undetermined->begin(), undetermined->end()),
+                        undetermined->end());
+  }
+  return rank;
 }

@@ -351,7 +351,17 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   DataFile data;
   Lines lines(text);
   Line line;
-  if (lines.next(&line)) data.Title.assign(line.begin, line.end);
+  if (lines.next(&line)) {
+    data.Title.assign(line.begin, line.end);
+    const char* p = line.begin;
+    int numbers = 0;
+    for (double value = 0.0; numbers < control.ii; numbers++) {
+      const char* start = skip_blanks(p, line.end);
+      p = scan_double(start, line.end, &value);
+      if (p == start || !std::isfinite(value) || (p < line.end && !is_blank(*p))) break;
+    }
+    data.title_is_a_row = numbers == control.ii;
+  }
 
   // Count the rows first, converting nothing, so that an oversized file is refused at once.
   Lines counter = lines;

@@ -75,10 +75,11 @@ extern const Setting parameter_settings[6];
 bool accepts(const Setting& setting, double value, int ii = 0);
 
 // A data file in file order: the title line without its line break, and columns ix and iy of
-// every row.
+// every row. title_is_a_row: the title line starts with ii finite numbers, as a row would.
 struct DataFile {
   std::string Title;
   std::vector<double> x, y;
+  bool title_is_a_row = false;
 };
 
 // The whole content of a file, without a leading UTF-8 byte-order mark. InputError when the file

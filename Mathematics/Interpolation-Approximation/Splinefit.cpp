@@ -11,6 +11,7 @@
 #include "Input.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
+#include "Report.hpp"
 #include "Sort2.hpp"
 
 namespace {
@@ -83,9 +84,10 @@ void write_plot_control(const RunControl& rc) {
 }
 
 // Fills x, y (sorted by x) and N from the data file. Returns false when the file holds too many
-// rows, after the console messages and the wait for a key.
+// rows, after the console messages and the wait for a key. *title_is_a_row: the title line reads
+// as a row of numbers.
 bool load_data(const RunControl& rc, const ComputationalParameters& cp, const std::string& name,
-               std::string* Title) {
+               std::string* Title, bool* title_is_a_row) {
   DataFile data;
   try {
     data = parse_data(read_file(name), name, rc, cp.Nmax);
@@ -100,6 +102,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
     return false;
   }
   *Title = std::move(data.Title);
+  *title_is_a_row = data.title_is_a_row;
   allocate_points(static_cast<int>(data.x.size()), rc.M);
   for (int i = 1; i <= N; i++) {
     x[i] = data.x[static_cast<std::size_t>(i - 1)];
@@ -213,7 +216,8 @@ int run() {
   write_plot_control(rc);
 
   std::string Title;
-  if (!load_data(rc, cp, Inputpath_2, &Title)) return 3;
+  bool title_is_a_row = false;
+  if (!load_data(rc, cp, Inputpath_2, &Title, &title_is_a_row)) return 3;
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
   check_fit_input(Inputpath_2, cp.Nout);
 
@@ -221,18 +225,27 @@ int run() {
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
   complete_end_row();
+  FitAssessment fit = assess_fit(cp.Method, iter);
 
   OutputFile results(Outputpath);
   write_results(results.get(), Title, cp.Precision, cp.Nout);
+  OutputFile report(rc.Path + rc.Inputfile + ".fit");
+  write_fit_report(report.get(), Title, fit, cp.Nout);
   if (cp.Envelope != 0) {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
     write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope);
-    std::fprintf(envelope.get(), "\n");  // the line break that ends the output file opened last
-    finish({&results, &envelope});
+    std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
+    finish({&results, &report, &envelope});
   } else {
-    std::fprintf(results.get(), "\n");
-    finish({&results});
+    std::fprintf(results.get(), "\n");  // without an envelope file, the results file ends so
+    finish({&results, &report});
   }
+  if (title_is_a_row)
+    std::fprintf(stderr,
+                 "splinefit: warning: the first line of %s reads as a row of numbers; it was "
+                 "taken as the title, and its row was not fitted (give the file a title line)\n",
+                 Inputpath_2.c_str());
+  warn_about_fit(fit);
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).

@@ -1,0 +1,37 @@
+// The fit report <Path><Inputfile>.fit and the warnings that judge a fit: how close the fit came
+// to the least-squares minimum, how well it describes the data, and how uncertain the fitted
+// curve is. Everything is computed from the model state after the fit and from the exact solve's
+// orthogonal factor, in time linear in N.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ExactFit.hpp"
+
+// Statistics of the fitted spline (coefficients rows 1..J of c) over the N points.
+struct FitAssessment {
+  int N = 0, parameters = 0, rank = 0, dof = 0, method = 0, iterations = 0;
+  double RSS = 0.0;      // sum of squared residuals of the spline as written, in point order
+  double RSS_min = 0.0;  // the same sum for the exact least-squares parameters
+  double TSS = 0.0;      // sum of squares of the ordinates about their mean
+  double max_residual = 0.0, at = 0.0;  // the largest |residual| and its abscissa
+  std::vector<int> undetermined;        // intervals the data leave free, when rank < parameters
+  ExactSolution exact;                  // the least-squares solution and its covariance
+};
+
+// Assesses the fit that fit_model(method, ...) left in c after `iterations` iterations. Runs the
+// exact solve (after a Method 0 fit too) for RSS_min and the covariance; c is left as it was.
+FitAssessment assess_fit(int method, int iterations);
+
+// Writes the report: the title; one "name<TAB>value" line per statistic (10 significant digits,
+// "undefined" and a comment line where a value has no meaning); after two blank lines the
+// confidence band on the abscissae of the results table (x, s(x), se(x), lower, upper: s
+// -/+ the 0.975 quantile of Student's t with dof degrees of freedom times se), or a comment why it
+// is left out; after two more blank lines every point with its fitted value and residual.
+void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessment& fit, int Nout);
+
+// One line "splinefit: warning: ..." on standard error for each of: a Method 0 fit more than 1%
+// above the least-squares minimum; a spline the data leave undetermined (rank below NN).
+void warn_about_fit(const FitAssessment& fit);
