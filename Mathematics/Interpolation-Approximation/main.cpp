@@ -56,8 +56,9 @@ void print_usage(std::FILE* out) {
   std::fprintf(out,
                "\n"
                "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n"
-               "Writes  Control.plt, <Path><Inputfile>.res and, when Envelope is not 0,\n"
-               "        <Path><Inputfile>-1.dat; then waits for the Enter key.\n"
+               "Writes  Control.plt, <Path><Inputfile>.res, the fit report <Path><Inputfile>.fit\n"
+               "        and, when Envelope is not 0, <Path><Inputfile>-1.dat; then waits for\n"
+               "        the Enter key. Warnings about the fit go to standard error.\n"
                "\n"
                "Exit status: 0 complete run; 1 numerical failure; 2 unusable input file,\n"
                "unwritable output file or unknown argument; 3 more data rows than Nmax allows.\n"
