@@ -46,7 +46,7 @@ void control(const std::string& text) {
       for (char ch : *item) require(!is_space(ch) && ch != '\0', "items hold no space or NUL");
     }
     const int values[] = {rc.ix, rc.iy, rc.iw, rc.ii, rc.M, rc.J};
-    for (int k = 0; k < 6; k++)
+    for (int k = 0; k < control_count; k++)
       require(accepts(control_settings[k], values[k], rc.ii), "every value in its setting's range");
     require(rc.Path.size() + rc.Inputfile.size() + 6 <= max_file_name, "file names fit");
   } catch (const InputError& error) {
@@ -58,9 +58,8 @@ void parameters(const std::string& text) {
   const std::string name = "Computational-parameters.dat";
   try {
     ComputationalParameters cp = parse_computational_parameters(text, name);
-    const double values[] = {double(cp.Nout), double(cp.Precision), cp.criterion,
-                             double(cp.Envelope), double(cp.Nmax), double(cp.Method)};
-    for (int k = 0; k < 6; k++)
+    const auto values = values_of(cp);
+    for (int k = 0; k < parameter_count; k++)
       require(accepts(parameter_settings[k], values[k]), "every value in its setting's range");
     require(std::isfinite(cp.criterion), "criterion is finite");
   } catch (const InputError& error) {
@@ -124,6 +123,17 @@ void data(const std::string& text) {
     for (int Nmax : {3, INT_MAX}) {
       try {
         DataFile d = parse_data(text, name, *rc, Nmax);
+        for (int Weights : {1, 2}) {  // the weight column, as weights or standard deviations
+          if (rc->iw == 0) break;
+          try {
+            DataFile weighted = parse_data(text, name, *rc, Nmax, Weights);
+            require(weighted.w.size() == d.x.size(), "one weight per point");
+            for (double w : weighted.w)
+              require(std::isfinite(w) && (Weights == 1 ? w >= 0.0 : w > 0.0), "weights usable");
+          } catch (const InputError& error) {
+            check_message(error, name);
+          }
+        }
         require(!d.x.empty() && d.x.size() == d.y.size(), "as many x as y, at least one");
         require(d.x.size() <= static_cast<std::size_t>(Nmax) - 2, "at most Nmax - 2 rows");
         for (std::size_t i = 0; i < d.x.size(); i++)

@@ -82,16 +82,17 @@ std::vector<double> interval_scales() {
   return h;
 }
 
-// Fewer than M + 1 distinct abscissae xi: the polynomial of lowest degree through the mean
-// ordinate at each (Newton's divided differences), as interval 1's coefficients about X[1], and
+// Fewer than M + 1 distinct abscissae xi: the polynomial of lowest degree through the (weighted)
+// mean ordinate at each (Newton's divided differences), as interval 1's coefficients about X[1], and
 // every top coefficient 0, since its degree is below M. All 0 without any point.
 void fit_polynomial_through_means(const std::vector<double>& xi, double* Z) {
   const int k = static_cast<int>(xi.size());
   double d[max_size] = {}, count[max_size] = {};
   for (int i = 1; i <= N; i++) {
+    if (w != nullptr && w[i] == 0.0) continue;
     int p = static_cast<int>(std::find(xi.begin(), xi.end(), x[i]) - xi.begin());
-    d[p] += y[i];
-    count[p] += 1.0;
+    d[p] += w != nullptr ? w[i] * y[i] : y[i];
+    count[p] += w != nullptr ? w[i] : 1.0;
   }
   for (int p = 0; p < k; p++) d[p] /= count[p];
   for (int level = 1; level < k; level++)
@@ -244,7 +245,8 @@ ExactSolution exact_solution() {
   const int n = M + 1;
   std::vector<double> abscissae;  // up to M + 1 distinct ones
   for (int i = 1; i <= N && static_cast<int>(abscissae.size()) < n; i++)
-    if (std::find(abscissae.begin(), abscissae.end(), x[i]) == abscissae.end())
+    if ((w == nullptr || w[i] > 0.0) &&
+        std::find(abscissae.begin(), abscissae.end(), x[i]) == abscissae.end())
       abscissae.push_back(x[i]);
   if (static_cast<int>(abscissae.size()) < n) {
     fit_polynomial_through_means(abscissae, Z);
@@ -259,7 +261,13 @@ ExactSolution exact_solution() {
     double u = (x[i] - X[I[i]]) / h[I[i]], v[max_size];
     v[0] = 1.0;
     for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
-    rotate_in(b.R, b.d, n, v, y[i]);
+    if (w == nullptr) {
+      rotate_in(b.R, b.d, n, v, y[i]);
+    } else if (w[i] > 0.0) {  // the row scaled by the square root of its weight
+      const double root = std::sqrt(w[i]);
+      for (int m = 0; m <= M; m++) v[m] *= root;
+      rotate_in(b.R, b.d, n, v, root * y[i]);
+    }
   }
   std::vector<double> top(static_cast<std::size_t>(J) + 1, 0.0);
   for (int pass = 0; pass < passes; pass++)
@@ -294,7 +302,7 @@ int least_squares_rank(std::vector<int>* undetermined) {
     // B-spline b is not zero strictly between these knots (none beyond the ends).
     double lo = b - M - 1 >= 1 ? knots[static_cast<std::size_t>(b - M - 2)] : -infinity;
     double hi = b <= L ? knots[static_cast<std::size_t>(b - 1)] : infinity;
-    while (i <= N && x[i] <= lo) i++;
+    while (i <= N && (x[i] <= lo || (w != nullptr && w[i] == 0.0))) i++;
     if (i <= N && x[i] < hi) {
       rank++;
       for (double matched = x[i]; i <= N && x[i] == matched;) i++;

@@ -22,8 +22,9 @@ struct ExactSolution {
 // that its orthogonal factorisation gives at no further pass over the data.
 ExactSolution exact_solution();
 
-// Fills Z[1..NN] with parameters that minimise Eqn (same points, intervals I and knots) in O(N)
-// time; reads M (2 or 3), J, N, x, y, I, X, delta and writes nothing else. Where
+// Fills Z[1..NN] with parameters that minimise Eqn (same points, weights, intervals I and knots)
+// in O(N) time; reads M (2 or 3), J, N, x, y, w, I, X, delta and writes nothing else. Points of
+// weight 0 have no influence. Where
 // the data leave the spline undetermined: the minimiser with the smallest jumps of the M-th
 // derivative at inner knots, below M + 1 distinct abscissae a polynomial of lowest degree.
 void exact_fit(double* Z);
@@ -32,8 +33,9 @@ void exact_fit(double* Z);
 // continuous derivatives, the distinct inner knots) restricted to the data's distinct abscissae;
 // NN when the data determine every parameter. Repeated knots leave parameters without effect, and
 // intervals with too few points leave combinations of them free. Counted exactly, by matching the
-// B-splines of the space with distinct abscissae inside their supports, in order (Schoenberg and
-// Whitney's condition; de Boor, A Practical Guide to Splines, chapter XIII). Needs x ascending.
+// B-splines of the space with distinct abscissae (of points whose weight is not 0) inside their
+// supports, in order (Schoenberg and Whitney's condition; de Boor, A Practical Guide to Splines,
+// chapter XIII). Needs x ascending.
 // When undetermined is given, it receives, ascending, the intervals where a B-spline without a
 // point of its own lives: where the data leave the spline free.
 int least_squares_rank(std::vector<int>* undetermined = nullptr);

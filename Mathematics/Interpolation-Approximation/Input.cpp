@@ -261,7 +261,7 @@ void check_setting(const std::string& file, int line, const Setting& setting, do
 
 constexpr double int_max = INT_MAX, int_min = INT_MIN;
 
-const Setting control_settings[6] = {
+const Setting control_settings[control_count] = {
     {"ix", "column of the abscissa", 1, 0, "from 1 to", true},
     {"iy", "column of the ordinate", 1, 0, "from 1 to", true},
     {"iw", "column of a weight, 0 for none; not used by the fit", 0, 0, "from 0 to", true},
@@ -271,7 +271,7 @@ const Setting control_settings[6] = {
      max_automatic_intervals, "at most 1000"},
 };
 
-const Setting parameter_settings[6] = {
+const Setting parameter_settings[parameter_count] = {
     {"Nout", "table rows per knot interval in the results file", 1, int_max, "at least 1"},
     {"Precision", "significant digits of the numbers written", 1, 99, "from 1 to 99"},
     {"criterion", "fractional tolerance of Powell's fit", 0, HUGE_VAL, "at least 0"},
@@ -280,7 +280,14 @@ const Setting parameter_settings[6] = {
     {"Nmax", "the data file may hold at most Nmax - 2 rows", 3, int_max, "at least 3"},
     {"Method", "optional: 0 Powell's fit, 1 the exact least-squares fit", 0, 1, "0 or 1", false,
      true},
+    {"Weights", "optional, after Method: 0 column iw unused, 1 it holds weights, 2 standard "
+     "deviations", 0, 2, "0, 1 or 2", false, true},
 };
+
+std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
+  return {double(cp.Nout),     double(cp.Precision), cp.criterion,         double(cp.Envelope),
+          double(cp.Nmax),     double(cp.Method),    double(cp.Weights)};
+}
 
 bool accepts(const Setting& setting, double value, int ii) {
   return value >= setting.low && value <= (setting.at_most_ii ? ii : setting.high);
@@ -313,8 +320,8 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
                 "Path and Inputfile make file names of " + std::to_string(longest) +
                     " characters; at most " + std::to_string(max_file_name) + " are allowed");
   int* values[] = {&rc.ix, &rc.iy, &rc.iw, &rc.ii, &rc.M, &rc.J};
-  int lines[6];
-  for (int k = 0; k < 6; k++) {
+  int lines[control_count];
+  for (int k = 0; k < control_count; k++) {
     *values[k] = in.integer(control_settings[k].name);
     lines[k] = in.line();
   }
@@ -329,9 +336,10 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   ComputationalParameters cp;
   in.skip_line();  // heading
   double real = 0.0;
-  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope, &cp.Nmax, &cp.Method};
-  int lines[6] = {};
-  for (int k = 0; k < 6; k++) {
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope,
+                     &cp.Nmax, &cp.Method,    &cp.Weights};
+  int lines[parameter_count] = {};
+  for (int k = 0; k < parameter_count; k++) {
     const Setting& setting = parameter_settings[k];
     if (setting.optional && !in.integer_follows()) break;
     if (integers[k] != nullptr)
@@ -341,13 +349,14 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
     lines[k] = in.line();
     in.skip_line();
   }
-  for (int k = 0; k < 6; k++)
+  for (int k = 0; k < parameter_count; k++)
     check_setting(name, lines[k], parameter_settings[k], integers[k] ? *integers[k] : real);
   return cp;
 }
 
 DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
-                    int Nmax) {
+                    int Nmax, int Weights) {
+  const int iw = Weights > 0 ? control.iw : 0;
   DataFile data;
   Lines lines(text);
   Line line;
@@ -373,6 +382,7 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
 
   data.x.reserve(static_cast<std::size_t>(rows));
   data.y.reserve(static_cast<std::size_t>(rows));
+  if (iw > 0) data.w.reserve(static_cast<std::size_t>(rows));
   while (lines.next(&line)) {
     if (is_blank_line(line)) continue;
     const char* p = line.begin;
@@ -383,10 +393,21 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
                     "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
                         " where ii = " + std::to_string(control.ii) + " are needed");
       double value = 0.0;
+      const char* start = p;
       p = read_finite(p, line.end, &value, name, line.number, "column " + std::to_string(k));
-      // Only columns ix and iy are kept: no buffer of ii numbers, which may be huge.
+      // Only columns ix, iy and iw are kept: no buffer of ii numbers, which may be huge.
       if (k == control.ix) data.x.push_back(value);
       if (k == control.iy) data.y.push_back(value);
+      if (k == iw) {
+        double weight = Weights == 1 ? value : 1.0 / (value * value);
+        if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
+          input_fault(name, line.number,
+                      "column " + std::to_string(k) + " holds " + shown(start, line.end) +
+                          (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
+                                        : ", not a usable standard deviation (Weights 2 needs "
+                                          "standard deviations above 0 whose 1 / sigma^2 is finite)"));
+        data.w.push_back(weight);
+      }
     }
   }
   return data;

@@ -10,6 +10,7 @@
 // length are read whole.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -45,12 +46,14 @@ struct RunControl {
 };
 
 // Computational-parameters.dat: a heading line, then one value at the start of each value line,
-// each followed by free text. Method: 0 Powell's fit, 1 the exact least-squares fit.
+// each followed by free text. Method: 0 Powell's fit, 1 the exact least-squares fit. Weights: 0
+// the weight column is not used, 1 it holds weights w >= 0 (the fit minimises the sum of w r^2),
+// 2 it holds standard deviations sigma > 0 of the ordinates (w = 1 / sigma^2).
 struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
   int Envelope = 0, Nmax = 0;
-  int Method = 0;
+  int Method = 0, Weights = 0;
 };
 
 // One numeric setting of Control.dat or Computational-parameters.dat: its name, what it means,
@@ -67,18 +70,23 @@ struct Setting {
 };
 
 // ix, iy, iw, ii, M and J, in the order of Control.dat.
-extern const Setting control_settings[6];
-// Nout, Precision, criterion, Envelope, Nmax and Method, in the order of the parameter file.
-extern const Setting parameter_settings[6];
+constexpr int control_count = 6;
+extern const Setting control_settings[control_count];
+// Nout, Precision, criterion, Envelope, Nmax, Method and Weights, in the order of the parameter
+// file; values_of gives a parsed file's values in the same order.
+constexpr int parameter_count = 7;
+extern const Setting parameter_settings[parameter_count];
+std::array<double, parameter_count> values_of(const ComputationalParameters& cp);
 
 // Whether `value` is accepted by `setting` (ii: the run's ii, for the settings bounded by it).
 bool accepts(const Setting& setting, double value, int ii = 0);
 
-// A data file in file order: the title line without its line break, and columns ix and iy of
-// every row. title_is_a_row: the title line starts with ii finite numbers, as a row would.
+// A data file in file order: the title line without its line break, columns ix and iy of every
+// row and, for Weights 1 or 2, the weight w of every row (column iw, or 1 / sigma^2 of it).
+// title_is_a_row: the title line starts with ii finite numbers, as a row would.
 struct DataFile {
   std::string Title;
-  std::vector<double> x, y;
+  std::vector<double> x, y, w;
   bool title_is_a_row = false;
 };
 
@@ -106,9 +114,11 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
 // Parses the data file: line 1 is the title; every further line that is not blank is a row of at
 // least ii finite numbers separated by whitespace, then optional text. Throws TooManyDataRows
 // (before converting any number) when there are more than Nmax - 2 rows, and InputError for a
-// file without rows or a row that does not hold ii finite numbers.
+// file without rows, a row that does not hold ii finite numbers, or with Weights 1 or 2 (and iw
+// above 0) a weight below 0 or a standard deviation that is not above 0 (or whose 1 / sigma^2
+// is not a finite positive number).
 DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
-                    int Nmax);
+                    int Nmax, int Weights = 0);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make

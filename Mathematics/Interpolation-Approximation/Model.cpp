@@ -12,7 +12,7 @@
 #include "Optimise.hpp"
 
 int M = 0, J = 0, N = 0, NN = 0;
-double *x = nullptr, *y = nullptr, *X = nullptr, *X0 = nullptr, *delta = nullptr;
+double *x = nullptr, *y = nullptr, *w = nullptr, *X = nullptr, *X0 = nullptr, *delta = nullptr;
 int* I = nullptr;
 double** c = nullptr;
 double xx = 0.0;
@@ -25,19 +25,21 @@ void release_model() {
     free_dvector(X, 1, J + 1);
   }
   free_ivector(I, 1, N);
+  if (w != nullptr) free_dvector(w, 1, N);
   free_dvector(y, 1, N);
   free_dvector(x, 1, N);
-  x = y = X = X0 = delta = nullptr;
+  x = y = w = X = X0 = delta = nullptr;
   I = nullptr;
   c = nullptr;
 }
 
-void allocate_points(int n, int degree) {
+void allocate_points(int n, int degree, bool weighted) {
   release_model();
   N = n;
   M = degree;
   x = dvector(1, N);
   y = dvector(1, N);
+  if (weighted) w = dvector(1, N);
   I = ivector(1, N);
 }
 
@@ -264,6 +266,16 @@ T residual(T t, T data, T Xj, T c0, T c1, T c2, T c3) {
 // point's interval is tested inside the loop, where the test overlaps the chain of additions.
 template <int Degree>
 double residual_sum() {
+  if (w != nullptr) {  // weighted: one point at a time, w[i] * (r * r) added in point order
+    double sum = 0.0;
+    for (int i = 1; i <= N; i++) {
+      const double* cj = c[I[i]];
+      const double r =
+          residual<Degree>(x[i], y[i], X[I[i]], cj[0], cj[1], cj[2], Degree == 3 ? cj[3] : 0.0);
+      sum += w[i] * (r * r);
+    }
+    return sum;
+  }
   double sum = 0.0;
   int i = 1;
   while (i <= N) {

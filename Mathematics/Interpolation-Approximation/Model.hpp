@@ -8,6 +8,7 @@
 // Program-wide state, filled by the driver and rewritten by every Eqn call; single-threaded:
 //   M, J, N, NN    degree, intervals, data points, free parameters (J + M)
 //   x, y           data, 1..N, ascending in x
+//   w              weights of the points, 1..N, each >= 0; null for an unweighted fit
 //   I              interval of each point, 1..N, each in 1..J
 //   X              knots 1..J+1, ascending; X0 = X + 1, the zero-based view used with interval()
 //   delta          interval widths 1..J
@@ -18,7 +19,7 @@
 #pragma once
 
 extern int M, J, N, NN;
-extern double *x, *y, *X, *X0, *delta;
+extern double *x, *y, *w, *X, *X0, *delta;
 extern int* I;
 extern double** c;
 extern double xx;
@@ -26,9 +27,9 @@ extern double xx;
 // Set-up, in this order: allocate_points, then the caller fills x[1..N] and y[1..N] and sorts
 // them by x, then one of the two knot placements, then fit_model and complete_end_row.
 
-// Allocates x, y and I (1..n) for n >= 1 points of degree M = degree (2 or 3); x and y are the
-// caller's to fill. Releases any model set up before.
-void allocate_points(int n, int degree);
+// Allocates x, y and I (1..n) for n >= 1 points of degree M = degree (2 or 3), and the weights w
+// (1..n) when `weighted`; x, y and w are the caller's to fill. Releases any model set up before.
+void allocate_points(int n, int degree, bool weighted = false);
 
 // Automatic knots for 1 <= intervals < 2N and x ascending: point i goes to interval j when
 // round((j - 1) N / J) < i <= round(j N / J) (halves away from zero); the inner knots are the
@@ -76,7 +77,8 @@ void Transfer(const double* p);
 void Continuity();
 
 // The objective: Transfer and Continuity with the parameter vector p (1..NN), then the plain sum
-// of squared residuals P0(x[i], I[i]) - y[i] over all points, in point order, digit for digit.
+// of squared residuals r = P0(x[i], I[i]) - y[i] over all points, in point order, digit for digit;
+// with weights, the sum of w[i] * (r * r) in point order.
 // Needs no preparation: it works on whatever state is set. Fastest when the points of each
 // interval are contiguous in I, as sorted data make them.
 double Eqn(double* p);

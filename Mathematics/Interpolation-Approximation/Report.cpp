@@ -1,5 +1,7 @@
 #include "Report.hpp"
 
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <cstring>
@@ -10,14 +12,14 @@
 
 namespace {
 
-// The sum of squared residuals P0(x[i], I[i]) - y[i] in point order, with the objective's
-// arithmetic; the largest |residual| and its abscissa go to *largest and *at.
+// The sum of squared residuals r = P0(x[i], I[i]) - y[i] in point order, with the objective's
+// arithmetic (w[i] * (r * r) with weights); the largest |r| and its abscissa go to *largest, *at.
 double residual_sum(double* largest, double* at) {
   double sum = 0.0;
   *largest = -1.0;
   for (int i = 1; i <= N; i++) {
     double r = P0(x[i], I[i]) - y[i];
-    sum += r * r;
+    sum += w != nullptr ? w[i] * (r * r) : r * r;
     if (std::fabs(r) > *largest) {
       *largest = std::fabs(r);
       *at = x[i];
@@ -56,14 +58,17 @@ void statistic(std::FILE* f, const char* name, double value, bool defined, const
 
 }  // namespace
 
-FitAssessment assess_fit(int method, int iterations) {
+FitAssessment assess_fit(int method, int iterations, int weights) {
   FitAssessment fit;
-  fit.N = N;
+  fit.N = fit.counted = N;
+  if (w != nullptr)
+    for (int i = 1; i <= N; i++) fit.counted -= w[i] == 0.0;
   fit.parameters = NN;
   fit.rank = least_squares_rank(&fit.undetermined);
-  fit.dof = N - fit.rank;
+  fit.dof = fit.counted - fit.rank;
   fit.method = method;
   fit.iterations = iterations;
+  fit.weights = weights;
   fit.RSS = residual_sum(&fit.max_residual, &fit.at);
   fit.exact = exact_solution();
   // RSS_min from the exact parameters' coefficients, with c restored afterwards.
@@ -74,10 +79,14 @@ FitAssessment assess_fit(int method, int iterations) {
   double ignored_largest, ignored_at;
   fit.RSS_min = residual_sum(&ignored_largest, &ignored_at);
   std::memcpy(c[1], kept.data(), count * sizeof(double));
-  double mean = 0.0;
-  for (int i = 1; i <= N; i++) mean += y[i];
-  mean /= N;
-  for (int i = 1; i <= N; i++) fit.TSS += (y[i] - mean) * (y[i] - mean);
+  double mean = 0.0, total = 0.0;
+  for (int i = 1; i <= N; i++) {
+    mean += w != nullptr ? w[i] * y[i] : y[i];
+    total += w != nullptr ? w[i] : 1.0;
+  }
+  mean /= total;
+  for (int i = 1; i <= N; i++)
+    fit.TSS += (w != nullptr ? w[i] : 1.0) * ((y[i] - mean) * (y[i] - mean));
   return fit;
 }
 
@@ -87,7 +96,13 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
                              {"rank", fit.rank}, {"dof", fit.dof}, {"method", fit.method},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
-  const double n = fit.N, log_term = n * std::log(fit.RSS / n);
+  if (fit.weights > 0)
+    std::fprintf(f, "weights\t%s\n# weights: %s\n", fit.weights == 1 ? "w" : "sigma",
+                 fit.weights == 1 ? "the fit minimises the sum of w r^2; points of weight 0 do "
+                                    "not count in N - rank and the criteria"
+                                  : "standard deviations sigma, taken as known; the fit "
+                                    "minimises chi2, the sum of (r / sigma)^2");
+  const double n = fit.counted, log_term = n * std::log(fit.RSS / n);
   const bool dof = fit.dof > 0, rss = fit.RSS > 0.0;
   const double sigma = dof ? std::sqrt(fit.RSS / fit.dof) : 0.0;
   statistic(f, "RSS", fit.RSS, true, "");
@@ -104,6 +119,15 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
             "RSS is 0, so ln(RSS / N) is not finite");
   statistic(f, "GCV", n * fit.RSS / ((n - fit.rank) * (n - fit.rank)), dof,
             "N equals the rank, so N - rank is 0");
+  if (fit.weights == 2) {
+    statistic(f, "chi2", fit.RSS, true, "");
+    statistic(f, "chi2/dof", fit.RSS / fit.dof, dof, "no degrees of freedom are left (dof = 0)");
+    statistic(f, "p_chi2",
+              dof ? boost::math::cdf(boost::math::complement(
+                        boost::math::chi_squared(fit.dof), fit.RSS))
+                  : 0.0,
+              dof, "no degrees of freedom are left (dof = 0)");
+  }
 
   std::fprintf(f, "\n\n# Confidence band of the fitted curve, 95%%: s -/+ t se\n");
   if (fit.rank < fit.parameters) {
@@ -112,12 +136,16 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
   } else if (!dof) {
     std::fprintf(f, "# left out: no degrees of freedom are left to estimate sigma (dof = 0)\n");
   } else {
-    const double t = boost::math::quantile(boost::math::students_t(fit.dof), 0.975);
+    // Known standard deviations: se from them as they are, and the normal quantile.
+    const bool known = fit.weights == 2;
+    const double t = known ? boost::math::quantile(boost::math::normal(), 0.975)
+                           : boost::math::quantile(boost::math::students_t(fit.dof), 0.975);
+    const double scale = known ? 1.0 : sigma;
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
     for (int j = 1; j <= J; j++) {
       for (int i = 0, rows = j < J ? Nout : Nout + 1; i < rows; i++) {
         double at = X[j] + ((X[j + 1] - X[j]) * i) / Nout, s = P(at);
-        double se = sigma * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
+        double se = scale * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
         std::fprintf(f, "%.10g\t%.10g\t%.10g\t%.10g\t%.10g\n", at, s, se, s - t * se, s + t * se);
       }
     }
@@ -163,8 +191,12 @@ void warn_about_fit(const FitAssessment& fit) {
     }
     std::string where = fit.undetermined.size() > 1 ? " in intervals " : " in interval ";
     where += list_of(fit.undetermined);
-    int distinct = 1;
-    for (int i = 2; i <= N; i++) distinct += x[i] != x[i - 1];
+    int distinct = 0;  // of the points that count
+    for (int i = 1, last = 0; i <= N; i++) {
+      if (w != nullptr && w[i] == 0.0) continue;
+      distinct += distinct == 0 || x[i] != x[last];
+      last = i;
+    }
     std::string why = where + " (" + std::to_string(distinct) + " distinct abscissae in all";
     if (!empty.empty()) why.append("; without points: ").append(list_of(empty));
     if (!narrow.empty()) why.append("; of zero width: ").append(list_of(narrow));

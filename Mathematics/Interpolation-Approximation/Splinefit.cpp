@@ -90,7 +90,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
                std::string* Title, bool* title_is_a_row) {
   DataFile data;
   try {
-    data = parse_data(read_file(name), name, rc, cp.Nmax);
+    data = parse_data(read_file(name), name, rc, cp.Nmax, cp.Weights);
   } catch (const TooManyDataRows& too_many) {
     std::printf("\nThe program thinks you have more than %d data points", too_many.Nmax);
     std::printf(
@@ -103,12 +103,27 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   }
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
-  allocate_points(static_cast<int>(data.x.size()), rc.M);
+  const bool weighted = !data.w.empty();
+  allocate_points(static_cast<int>(data.x.size()), rc.M, weighted);
   for (int i = 1; i <= N; i++) {
     x[i] = data.x[static_cast<std::size_t>(i - 1)];
     y[i] = data.y[static_cast<std::size_t>(i - 1)];
   }
-  sort2(N, x, y);
+  if (!weighted) {
+    sort2(N, x, y);
+    return true;
+  }
+  // The paired sort's moves depend on the keys alone: sorting the abscissae with the points'
+  // numbers gives the permutation that sort2(N, x, y) applies, and ordinates and weights follow
+  // it, so equal abscissae keep the order of an unweighted run.
+  std::vector<double> number(static_cast<std::size_t>(N) + 1);
+  for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
+  sort2(N, x, number.data());
+  for (int i = 1; i <= N; i++) {
+    std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;
+    y[i] = data.y[from];
+    w[i] = data.w[from];
+  }
   return true;
 }
 
@@ -142,6 +157,22 @@ void check_fit_input(const std::string& data_name, int Nout) {
                 (N == 1 ? "its only point lies" : "all " + std::to_string(N) + " points lie") +
                     " at the abscissa " + at +
                     "; a spline needs points at two different abscissae at least");
+  }
+  if (w != nullptr) {  // the same for the points that count
+    int first = 0, second = 0;
+    for (int i = 1; i <= N && second == 0; i++) {
+      if (w[i] == 0.0) continue;
+      if (first == 0)
+        first = i;
+      else if (x[i] != x[first])
+        second = i;
+    }
+    if (second == 0)
+      input_fault(data_name, 0,
+                  first == 0 ? "every weight is 0; at least the points at two different "
+                               "abscissae must have weights above 0"
+                             : "the points of weight above 0 all lie at one abscissa; a spline "
+                               "needs points at two different abscissae at least");
   }
   double sum = 0.0;
   for (int i = 1; i <= N; i++) sum += y[i] * y[i];
@@ -213,6 +244,10 @@ int run() {
   std::string Inputpath_3 = rc.Path + rc.Inputfile + ".knots";
   std::string Outputpath = rc.Path + rc.Inputfile + ".res";
   ComputationalParameters cp = parse_computational_parameters(read_file(Inputpath_1), Inputpath_1);
+  if (cp.Weights > 0 && rc.iw == 0)
+    input_fault(Inputpath_1, 0,
+                "Weights is " + std::to_string(cp.Weights) +
+                    ", but Control.dat names no weight column (iw is 0)");
   write_plot_control(rc);
 
   std::string Title;
@@ -225,7 +260,7 @@ int run() {
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
   complete_end_row();
-  FitAssessment fit = assess_fit(cp.Method, iter);
+  FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights);
 
   OutputFile results(Outputpath);
   write_results(results.get(), Title, cp.Precision, cp.Nout);
@@ -240,6 +275,12 @@ int run() {
     std::fprintf(results.get(), "\n");  // without an envelope file, the results file ends so
     finish({&results, &report});
   }
+  if (cp.Weights == 0 && rc.iw > 0)
+    std::fprintf(stderr,
+                 "splinefit: warning: column %d (iw) is read but not used; to fit with it, add a "
+                 "line after Method in %s: 1 Weights for weights, 2 Weights for standard "
+                 "deviations\n",
+                 rc.iw, parameter_file);
   if (title_is_a_row)
     std::fprintf(stderr,
                  "splinefit: warning: the first line of %s reads as a row of numbers; it was "

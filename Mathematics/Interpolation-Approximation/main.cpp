@@ -48,11 +48,11 @@ void print_usage(std::FILE* out) {
                "Computational-parameters.dat.\n"
                "\n"
                "Control.dat: the data path prefix Path and the data set name Inputfile, then\n");
-  print_settings(out, control_settings, 6);
+  print_settings(out, control_settings, control_count);
   std::fprintf(out,
                "Computational-parameters.dat: a heading line, then one value per line, each\n"
                "followed by free text:\n");
-  print_settings(out, parameter_settings, 6);
+  print_settings(out, parameter_settings, parameter_count);
   std::fprintf(out,
                "\n"
                "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n"
