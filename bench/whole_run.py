@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+"""The whole splinefit run against the numpy + SciPy yardstick, measured side by side.
+
+    bench/whole_run.py <splinefit> [--points 1000000] [--repeat 5] [--threads 0]
+
+Writes a data set of N points (a noisy sine, six significant digits, in ascending abscissa) into
+a scratch directory, then times, each --repeat times, and reports the medians in seconds:
+  - splinefit, the whole run with Method 1 (cubic, J = 50): reading, sorting, the fit and every
+    output file, the fit report included; with SPLINEFIT_THREADS set to --threads when it is not 0;
+  - the yardstick: numpy.loadtxt of the same file, then SciPy's make_lsq_spline on the same knots.
+    SciPy 1.10 wants strictly increasing abscissae, so repeated ones are merged first (mean
+    ordinate, weight sqrt(count): the same least-squares spline), and that is counted in its time.
+The machine is shared, so the medians of several runs are compared, one run after the other.
+Needs python3-numpy and python3-scipy (Debian packages).
+"""
+import argparse
+import math
+import os
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+
+import numpy as np
+from scipy.interpolate import make_lsq_spline
+
+
+def write_inputs(work, n, J):
+    rng = np.random.default_rng(20261207)
+    x = np.sort(rng.uniform(0.0, 10.0, n))
+    y = np.sin(x) + rng.normal(0.0, 0.1, n)
+    os.makedirs(os.path.join(work, "data"), exist_ok=True)
+    with open(os.path.join(work, "data", "sine.dat"), "w") as f:
+        f.write("A noisy sine, %d points\n" % n)
+        f.write("".join("%.6g %.6g\n" % (a, b) for a, b in zip(x, y)))
+    with open(os.path.join(work, "Control.dat"), "w") as f:
+        f.write("data/ sine 1 2 0 2 3 %d\n" % J)
+    with open(os.path.join(work, "Computational-parameters.dat"), "w") as f:
+        f.write("P\n20 Nout\n6 Precision\n1e-8 criterion\n1 Envelope\n%d Nmax\n1 Method\n" % (n + 2))
+
+
+def run_splinefit(program, work, threads):
+    env = dict(os.environ)
+    if threads:
+        env["SPLINEFIT_THREADS"] = str(threads)
+    start = time.perf_counter()
+    subprocess.run([program], cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   env=env, check=True)
+    return time.perf_counter() - start
+
+
+def run_yardstick(work, J):
+    start = time.perf_counter()
+    data = np.loadtxt(os.path.join(work, "data", "sine.dat"), skiprows=1)
+    x, y = data[:, 0], data[:, 1]
+    order = np.argsort(x, kind="stable")
+    x, y = x[order], y[order]
+    ux, first, count = np.unique(x, return_index=True, return_counts=True)
+    sums = np.add.reduceat(y, first)
+    uy, w = sums / count, np.sqrt(count)
+    n = len(x)  # the automatic knots: equal numbers of points per interval, as splinefit places them
+    ends = [int(math.floor(j * n / J + 0.5)) for j in range(1, J)]
+    inner = [0.5 * (x[e - 1] + x[e]) for e in ends]
+    t = np.r_[[x[0]] * 4, inner, [x[-1]] * 4]
+    spline = make_lsq_spline(ux, uy, t, k=3, w=w)
+    elapsed = time.perf_counter() - start
+    return elapsed, spline
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("program")
+    ap.add_argument("--points", type=int, default=1000000)
+    ap.add_argument("--repeat", type=int, default=5)
+    ap.add_argument("--threads", type=int, default=0)
+    ap.add_argument("--no-yardstick", action="store_true")
+    args = ap.parse_args()
+    program = os.path.abspath(args.program)
+    J = 50
+    work = tempfile.mkdtemp(prefix="splinefit-whole-run-")
+    try:
+        write_inputs(work, args.points, J)
+        ours, theirs = [], []
+        for _ in range(args.repeat):
+            ours.append(run_splinefit(program, work, args.threads))
+            if not args.no_yardstick:
+                theirs.append(run_yardstick(work, J)[0])
+        a = statistics.median(ours)
+        line = "N = %d, threads %s: splinefit %.3f s" % (args.points, args.threads or "all", a)
+        if theirs:
+            b = statistics.median(theirs)
+            line += ", numpy.loadtxt + make_lsq_spline %.3f s, ratio %.2f" % (b, a / b)
+        print(line)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
