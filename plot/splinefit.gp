@@ -3,15 +3,25 @@
 #     gnuplot splinefit.gp        (or gnuplot <prefix>/share/splinefit/splinefit.gp)
 #
 # Control.plt (written by splinefit) names the data set: Dir, the path prefix, and Name. The
-# script reads <Dir><Name>.res and, for an envelope run, <Dir><Name>-1.dat, and writes
-# <Dir><Name>.png: the data points, the fitted spline from the table block, the knots from the
-# coefficient block and the envelope points on the top panel, the first and second derivatives on
-# the panels below, all sharing the x axis; the page title is the results file's first line.
+# script reads <Dir><Name>.res, the fit report <Dir><Name>.fit and, for an envelope run,
+# <Dir><Name>-1.dat, and writes <Dir><Name>.png, 1000x1200. The top panel holds the 95%
+# confidence band, the data points, the envelope points, the fitted spline from the table block
+# and the knots from the coefficient block; below it the residuals y - s(x) against a zero line,
+# then the first and second derivatives, all sharing the x axis. The page title is the results
+# file's first line; the line under it gives M, J, the method, RSS, sigma and R^2, and under that
+# runs the key. A run without a fit report (an older splinefit) is drawn as before: 1000x1000,
+# no band, no residual panel, no summary line, the key inside the top panel.
 #
 # Blocks of the results file after its title line, as gnuplot counts them (lines starting with #
 # are comments, two blank lines end a block): index 0 the data points (x, y); index 1 the knots
-# and coefficients (X[j], c[j][0..M]), J + 1 rows; index 2 the table (x, P, P', P'' and, for
-# M = 3, P'''). Only the first four columns of each are used, so M = 2 and M = 3 draw the same way.
+# and coefficients (X[j], c[j][0..M]), J + 1 rows, after the comment line "#<TAB>J<TAB>M"; index 2
+# the table (x, P, P', P'' and, for M = 3, P'''). Only the first four columns of each are used, so
+# M = 2 and M = 3 draw the same way.
+#
+# Blocks of the fit report: index 0 the title line, then one "name<TAB>value" line per statistic
+# (a value may be the word undefined); index 1 the band on the table's abscissae (x, s, se, lower,
+# upper); index 2 every data point (x, y, s(x), y - s(x)). A band that was left out is a block of
+# comment lines only, which gnuplot does not count as a block: the residuals are then index 1.
 
 load 'Control.plt'
 if (!exists("Dir") || !exists("Name")) {
@@ -20,6 +30,7 @@ if (!exists("Dir") || !exists("Name")) {
 results = Dir.Name.'.res'
 envelope = Dir.Name.'-1.dat'
 picture = Dir.Name.'.png'
+report = Dir.Name.'.fit'
 
 # The title: the first line of the results file, read whole (newline as the only separator, no
 # comment characters, so a title with blanks, tabs or a leading # comes through unchanged).
@@ -34,6 +45,11 @@ if (!exists("STATS_records")) {
 # the data set's name stands in for a missing title. gnuplot's reader ends a text at a double
 # quote, so a title holding one is shown up to that quote.
 if (Title eq "# Data points" || Title eq "") { Title = Dir.Name }
+# M and J, from the line "#<TAB>J<TAB>M" above the coefficients.
+M = 0
+J = 0
+set datafile separator "\t"
+stats results skip 1 using ((strcol(1) eq "#") ? (J = column(2), M = column(3)) : 0, 0) nooutput
 set datafile separator whitespace
 set datafile commentschars "#"
 
@@ -45,6 +61,7 @@ xhi = STATS_max
 array Knot[nknots]
 stats results skip 1 index 1 using (Knot[int($0) + 1] = $1) nooutput
 stats results skip 1 index 0 using 1 nooutput
+ndata = STATS_records
 xlo = (STATS_min < xlo) ? STATS_min : xlo
 xhi = (STATS_max > xhi) ? STATS_max : xhi
 xpad = (xhi > xlo) ? 0.02 * (xhi - xlo) : 1.0
@@ -71,10 +88,54 @@ envelope_points = !have_envelope ? "" : sprintf("'%s' skip 1 using 1:2 with poin
   pointsize 1.1 linecolor rgb '#ff7f0e' title '%s envelope points',", envelope, \
   (Envelope > 0) ? "upper" : "lower")
 
-if (strstrt(GPVAL_TERMINALS, " pngcairo ") > 0) {
-  set terminal pngcairo size 1000,1000 font "sans,11"
+# The fit report is drawn when its N is the number of data points in the results file, so that
+# the report of an earlier run of another data set is not drawn with this one. The shell test
+# keeps gnuplot from warning about a missing report, the normal case for an older run.
+have_report = 0
+have_band = 0
+if (system(sprintf("test -r '%s' && echo yes", report)) eq "yes") {
+  fit_N = -1
+  fit_method = "undefined"
+  fit_RSS = "undefined"
+  fit_sigma = "undefined"
+  fit_R2 = "undefined"
+  set datafile separator "\t"
+  stats report index 0 using ((strcol(1) eq "N") ? (fit_N = column(2)) : 0, \
+                              (strcol(1) eq "method") ? (fit_method = strcol(2)) : 0, \
+                              (strcol(1) eq "RSS") ? (fit_RSS = strcol(2)) : 0, \
+                              (strcol(1) eq "sigma") ? (fit_sigma = strcol(2)) : 0, \
+                              (strcol(1) eq "R2") ? (fit_R2 = strcol(2)) : 0, 0) nooutput
+  set datafile separator whitespace
+  have_report = (fit_N == ndata)
+}
+if (have_report) {
+  stats report using (0) nooutput
+  have_band = (STATS_blocks >= 3)
+  residual_index = STATS_blocks - 1
+  statistic(v) = (v eq "undefined") ? v : sprintf("%.4g", v + 0)
+  method_name = (fit_method eq "0") ? "0 (Powell)" : \
+                (fit_method eq "1") ? "1 (exact least squares)" : fit_method
+  Summary = sprintf("M = %d,   J = %d,   method %s,   RSS = %s,   σ = %s,   R² = %s", M, J, \
+                    method_name, statistic(fit_RSS), statistic(fit_sigma), statistic(fit_R2))
+}
+# The plot element for the band, first in the top panel's plot command so that it lies behind.
+band_area = !have_band ? "" : sprintf("'%s' index 1 using 1:4:5 with filledcurves \
+  fillcolor rgb '#bfd5ec' fillstyle solid 1.0 noborder title '95%% confidence band',", report)
+
+# Panel edges as screen fractions, [top, bottom] for each panel from the top: data, residuals
+# (with a report only), first and second derivatives.
+if (have_report) {
+  page_height = 1200
+  array Edge[8] = [0.9, 0.53, 0.515, 0.39, 0.375, 0.225, 0.21, 0.06]
 } else {
-  set terminal png size 1000,1000
+  page_height = 1000
+  array Edge[8] = [0.93, 0.45, 0, 0, 0.43, 0.27, 0.25, 0.07]
+}
+
+if (strstrt(GPVAL_TERMINALS, " pngcairo ") > 0) {
+  set terminal pngcairo size 1000,page_height font "sans,11"
+} else {
+  set terminal png size 1000,page_height
 }
 set output picture
 
@@ -91,38 +152,76 @@ do for [k = 1:nknots] {
   set arrow k from Knot[k], graph 0 to Knot[k], graph 1 nohead dashtype 3 linecolor rgb "#999999"
 }
 
-# Top: data, envelope points, the spline and the knots on it (the value at knot j is c[j][0]).
-set tmargin at screen 0.93
-set bmargin at screen 0.45
+# Top: band, data, envelope points, the spline and the knots on it (the value at knot j is
+# c[j][0]). With a report the key sits in a row or two above the panel, where it covers no data.
+set tmargin at screen Edge[1]
+set bmargin at screen Edge[2]
 set format x ""
 set ylabel "y"
-set key top right box opaque
-plot results skip 1 index 0 using 1:2 with points pointtype 7 pointsize 0.5 \
+if (have_report) {
+  set label 1 Summary at screen 0.5, screen 0.956 center noenhanced
+  set key at screen 0.535, screen 0.937 center top horizontal reverse Left box \
+      samplen 2 width 2
+} else {
+  set key top right box opaque
+}
+plot @band_area \
+     results skip 1 index 0 using 1:2 with points pointtype 7 pointsize 0.5 \
        linecolor rgb "#808080" title "data", \
      @envelope_points \
      results skip 1 index 2 using 1:2 with lines linewidth 2 linecolor rgb "#1f77b4" \
        title "fitted spline", \
      results skip 1 index 1 using 1:2 with points pointtype 13 pointsize 1.4 \
        linecolor rgb "#d62728" title "knots"
+unset label 1
 
 # A derivative that is constant (a straight line, or a parabola's second derivative on one
-# interval) gets a range around its value instead of gnuplot's warning about an empty range.
+# interval), or residuals that are all zero, get a range around the value instead of gnuplot's
+# warning about an empty range.
 half_width(v) = (v == 0) ? 1.0 : 0.1 * abs(v)
-derivative_range = "stats results skip 1 index 2 using column_no nooutput; \
+# The step of 1, 2 or 5 times a power of ten that is at least w (1 for w = 0).
+step_decade(w) = 10.0**floor(log10(w))
+step_mantissa(m) = (m <= 1) ? 1 : (m <= 2) ? 2 : (m <= 5) ? 5 : 10
+nice_step(w) = (w <= 0) ? 1.0 : step_decade(w) * step_mantissa(w / step_decade(w))
+range_file = results
+range_index = 2
+derivative_range = "stats range_file skip 1 index range_index using column_no nooutput; \
   if (STATS_min == STATS_max) { \
     set yrange [STATS_min - half_width(STATS_min) : STATS_max + half_width(STATS_max)] \
   } else { set autoscale y }"
 
 unset key
-set tmargin at screen 0.43
-set bmargin at screen 0.27
+if (have_report) {
+  set tmargin at screen Edge[3]
+  set bmargin at screen Edge[4]
+  set ylabel "residual"
+  range_file = report
+  range_index = residual_index
+  column_no = 4
+  eval derivative_range
+  # About four tick labels whatever the scale, as the panel is low, and short ones (1e-11, not
+  # gnuplot's 1x10^-11) so that the label beside them stays on the page.
+  stats report index residual_index using 4 nooutput
+  set ytics nice_step((STATS_max - STATS_min) / 3)
+  set format y "%g"
+  plot report index residual_index using 1:4 with points pointtype 7 pointsize 0.5 \
+         linecolor rgb "#808080", \
+       0 with lines linewidth 1 linecolor rgb "#404040"
+  range_file = results
+  range_index = 2
+  set ytics autofreq
+  set format y "% h"
+}
+
+set tmargin at screen Edge[5]
+set bmargin at screen Edge[6]
 set ylabel "dy/dx"
 column_no = 3
 eval derivative_range
 plot results skip 1 index 2 using 1:3 with lines linewidth 2 linecolor rgb "#2ca02c"
 
-set tmargin at screen 0.25
-set bmargin at screen 0.07
+set tmargin at screen Edge[7]
+set bmargin at screen Edge[8]
 set format x "% h"
 set xlabel "x"
 set ylabel "d^2y/dx^2"

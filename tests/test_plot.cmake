@@ -1,6 +1,8 @@
-# Draws fits with the plot script: the automatic example (cubic, upper envelope) and a quadratic on
-# one interval whose Path has no separator and which writes no envelope. gnuplot must say nothing
-# about the script, name the picture it wrote, and write a PNG file. Skipped without gnuplot.
+# Draws fits with the plot script: the automatic example (cubic, upper envelope), a quadratic on
+# one interval whose Path has no separator and which writes no envelope, a quadratic through three
+# points whose fit report leaves the band out (no degrees of freedom), and the automatic example
+# without its fit report, as an older run has none. gnuplot must say nothing about the script, name
+# the picture it wrote, and write a PNG file. Skipped without gnuplot.
 #   cmake -DSPLINEFIT=<program> -DPLOT_SCRIPT=<plot/splinefit.gp> -DEXAMPLES=<examples dir>
 #         -DSCRATCH=<scratch dir> -P test_plot.cmake
 find_program(GNUPLOT gnuplot)
@@ -14,10 +16,17 @@ file(MAKE_DIRECTORY "${SCRATCH}/quadratic")
 file(COPY_FILE "${EXAMPLES}/automatic/data/damped.dat" "${SCRATCH}/quadratic/datarun1.dat")
 file(WRITE "${SCRATCH}/quadratic/Control.dat" "data run1 1 2 3 3 2 1\n")
 file(WRITE "${SCRATCH}/quadratic/Computational-parameters.dat" "P\n20\n6\n1e-8\n0\n1000\n")
-foreach(run automatic quadratic)
+file(COPY "${EXAMPLES}/automatic/" DESTINATION "${SCRATCH}/no-report")
+file(MAKE_DIRECTORY "${SCRATCH}/no-band")
+file(WRITE "${SCRATCH}/no-band/datarun1.dat" "Three points\n0 1\n1 2\n2 0.5\n")
+file(WRITE "${SCRATCH}/no-band/Control.dat" "data run1 1 2 0 2 2 1\n")
+file(COPY_FILE "${SCRATCH}/quadratic/Computational-parameters.dat"
+     "${SCRATCH}/no-band/Computational-parameters.dat")
+foreach(run automatic quadratic no-band no-report)
   set(dir "${SCRATCH}/${run}")
   execute_process(COMMAND "${SPLINEFIT}" WORKING_DIRECTORY "${dir}" INPUT_FILE /dev/null
                   OUTPUT_QUIET RESULT_VARIABLE fit_status)
+  file(REMOVE "${SCRATCH}/no-report/data/damped.fit")
   execute_process(COMMAND "${GNUPLOT}" "${PLOT_SCRIPT}" WORKING_DIRECTORY "${dir}"
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
   string(REGEX MATCH "wrote ([^\n]*)" wrote "${out}")
