@@ -55,7 +55,8 @@ fs::path scratch_directory() {
   return dir;
 }
 
-// A cell of the table: \n \r \t \\ \xHH escapes, and \{N}c for N copies of the character c.
+// A cell of the table: \n \r \t \\ \xHH escapes, and \{N}c for N copies of the character c
+// (which may be an escape).
 std::string decode(const std::string& cell) {
   std::string text;
   for (std::size_t k = 0; k < cell.size(); k++) {
@@ -67,10 +68,11 @@ std::string decode(const std::string& cell) {
     if (code == 'x') {
       text += static_cast<char>(std::stoi(cell.substr(k + 1, 2), nullptr, 16));
       k += 2;
-    } else if (code == '{') {
-      std::size_t close = cell.find('}', k);
-      text.append(std::stoul(cell.substr(k + 1, close - k - 1)), cell[close + 1]);
-      k = close + 1;
+    } else if (code == '{') {  // the character repeated may be an escape itself
+      std::size_t close = cell.find('}', k), count = std::stoul(cell.substr(k + 1, close - k - 1));
+      bool escaped = cell[close + 1] == '\\';
+      text.append(count, escaped ? decode(cell.substr(close + 1, 2))[0] : cell[close + 1]);
+      k = close + 1 + escaped;
     } else {
       text += code == 'n' ? '\n' : code == 'r' ? '\r' : code == 't' ? '\t' : code;
     }

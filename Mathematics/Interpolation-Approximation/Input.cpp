@@ -1,5 +1,6 @@
 #include "Input.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -7,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <thread>
 #include <string_view>
 #include <system_error>
 
@@ -218,6 +221,10 @@ struct Line {
 class Lines {
  public:
   explicit Lines(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
+  // The lines from begin to end (whole lines), the first numbered first_number.
+  Lines(const char* begin, const char* end, int first_number)
+      : p_(begin), end_(end), number_(first_number - 1) {}
+  const char* position() const { return p_; }
 
   bool next(Line* line) {
     if (p_ == end_) return false;
@@ -354,6 +361,83 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   return cp;
 }
 
+namespace {
+
+// The number of threads for `work` bytes or items of work that split into independent pieces:
+// SPLINEFIT_THREADS when it is set to a positive number, else every core; one for small work.
+int worker_count(std::size_t work) {
+  if (work < (1u << 20)) return 1;
+  const char* setting = std::getenv("SPLINEFIT_THREADS");
+  int wanted = setting != nullptr ? std::atoi(setting) : 0;
+  if (wanted <= 0) wanted = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(wanted, 1, 64);
+}
+
+// Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one).
+template <class Task>
+void run_in_parallel(int count, const Task& task) {
+  std::vector<std::thread> threads;
+  for (int k = 1; k < count; k++) threads.emplace_back(task, k);
+  task(0);
+  for (std::thread& thread : threads) thread.join();
+}
+
+// One thread's share of the data rows: whole lines from begin to end.
+struct Chunk {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  int lines = 0, first_line = 0;  // its lines, and the number in the file of the first
+  long long rows = 0;             // lines that are not blank
+  long long first_row = 0;        // rows before the chunk
+  std::exception_ptr fault;       // the first fault in the chunk
+};
+
+// Splits text[begin, end) into `count` chunks of whole lines of about equal size.
+std::vector<Chunk> chunks_of(const char* begin, const char* end, int count) {
+  std::vector<Chunk> chunks;
+  const char* at = begin;
+  for (int k = 1; k <= count; k++) {
+    const char* cut = k == count ? end : std::max(at, begin + (end - begin) * k / count);
+    while (cut < end && cut > begin && !is_line_end(cut[-1])) cut++;
+    if (cut < end && cut > begin && cut[-1] == '\r' && *cut == '\n') cut++;
+    chunks.emplace_back();
+    chunks.back().begin = at;
+    chunks.back().end = at = cut;
+  }
+  return chunks;
+}
+
+// The row `line` into x[i], y[i] and, when iw > 0, w[i]: columns ix, iy and iw of its first ii
+// finite numbers; no buffer of ii numbers, which may be huge.
+void parse_row(const Line& line, const std::string& name, const RunControl& control, int iw,
+               int Weights, std::size_t i, DataFile& data) {
+  const char* p = line.begin;
+  for (int k = 1; k <= control.ii; k++) {
+    p = skip_blanks(p, line.end);
+    if (p == line.end)
+      input_fault(name, line.number,
+                  "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
+                      " where ii = " + std::to_string(control.ii) + " are needed");
+    double value = 0.0;
+    const char* start = p;
+    p = read_finite(p, line.end, &value, name, line.number, "column " + std::to_string(k));
+    if (k == control.ix) data.x[i] = value;
+    if (k == control.iy) data.y[i] = value;
+    if (k == iw) {
+      double weight = Weights == 1 ? value : 1.0 / (value * value);
+      if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
+        input_fault(name, line.number,
+                    "column " + std::to_string(k) + " holds " + shown(start, line.end) +
+                        (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
+                                      : ", not a usable standard deviation (Weights 2 needs "
+                                        "standard deviations above 0 whose 1 / sigma^2 is finite)"));
+      data.w[i] = weight;
+    }
+  }
+}
+
+}  // namespace
+
 DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights) {
   const int iw = Weights > 0 ? control.iw : 0;
@@ -372,44 +456,44 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
     data.title_is_a_row = numbers == control.ii;
   }
 
-  // Count the rows first, converting nothing, so that an oversized file is refused at once.
-  Lines counter = lines;
+  // The rows in chunks of whole lines, one per thread, counted first and converted only when
+  // their number is within the limit; the first fault in file order is the one reported.
+  const char* body = lines.position();
+  const char* end = text.data() + text.size();
+  std::vector<Chunk> chunks = chunks_of(body, end, worker_count(end - body));
+  run_in_parallel(static_cast<int>(chunks.size()), [&chunks](int k) {
+    Chunk& chunk = chunks[static_cast<std::size_t>(k)];
+    Lines part(chunk.begin, chunk.end, 1);
+    Line row;
+    for (; part.next(&row); chunk.lines++) chunk.rows += !is_blank_line(row);
+  });
   long long rows = 0;
-  while (counter.next(&line))
-    if (!is_blank_line(line)) rows++;
+  int line_number = 2;  // the title is line 1
+  for (Chunk& chunk : chunks) {
+    chunk.first_line = line_number;
+    line_number += chunk.lines;
+    chunk.first_row = rows;
+    rows += chunk.rows;
+  }
   if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
   if (rows == 0) input_fault(name, 0, "holds no data rows after its title line");
 
-  data.x.reserve(static_cast<std::size_t>(rows));
-  data.y.reserve(static_cast<std::size_t>(rows));
-  if (iw > 0) data.w.reserve(static_cast<std::size_t>(rows));
-  while (lines.next(&line)) {
-    if (is_blank_line(line)) continue;
-    const char* p = line.begin;
-    for (int k = 1; k <= control.ii; k++) {
-      p = skip_blanks(p, line.end);
-      if (p == line.end)
-        input_fault(name, line.number,
-                    "the row holds " + std::to_string(k - 1) + " number" + (k == 2 ? "" : "s") +
-                        " where ii = " + std::to_string(control.ii) + " are needed");
-      double value = 0.0;
-      const char* start = p;
-      p = read_finite(p, line.end, &value, name, line.number, "column " + std::to_string(k));
-      // Only columns ix, iy and iw are kept: no buffer of ii numbers, which may be huge.
-      if (k == control.ix) data.x.push_back(value);
-      if (k == control.iy) data.y.push_back(value);
-      if (k == iw) {
-        double weight = Weights == 1 ? value : 1.0 / (value * value);
-        if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
-          input_fault(name, line.number,
-                      "column " + std::to_string(k) + " holds " + shown(start, line.end) +
-                          (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
-                                        : ", not a usable standard deviation (Weights 2 needs "
-                                          "standard deviations above 0 whose 1 / sigma^2 is finite)"));
-        data.w.push_back(weight);
-      }
+  data.x.resize(static_cast<std::size_t>(rows));
+  data.y.resize(static_cast<std::size_t>(rows));
+  if (iw > 0) data.w.resize(static_cast<std::size_t>(rows));
+  run_in_parallel(static_cast<int>(chunks.size()), [&](int k) {
+    Chunk& chunk = chunks[static_cast<std::size_t>(k)];
+    try {
+      Lines part(chunk.begin, chunk.end, chunk.first_line);
+      Line row;
+      for (std::size_t i = static_cast<std::size_t>(chunk.first_row); part.next(&row);)
+        if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, data);
+    } catch (...) {
+      chunk.fault = std::current_exception();
     }
-  }
+  });
+  for (const Chunk& chunk : chunks)
+    if (chunk.fault) std::rethrow_exception(chunk.fault);
   return data;
 }
 
