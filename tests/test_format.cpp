@@ -1,0 +1,69 @@
+// The formatting routines against snprintf, the reference for every byte the program writes.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include "Format.hpp"
+
+void expect_like_printf(double v, int p) {
+  char a[max_number_chars], b[max_number_chars];
+  int n = std::snprintf(a, sizeof a, "%.*g", p, v);
+  ASSERT_EQ(std::string(b, append_g(b, v, p)), std::string(a, n)) << std::hexfloat << v << " " << p;
+  n = std::snprintf(a, sizeof a, "%*.*e", p + 7, p - 1, v);
+  ASSERT_EQ(std::string(b, append_e(b, v, p + 7, p - 1)), std::string(a, n)) << std::hexfloat << v;
+}
+
+TEST(Format, SpecialValuesTheirNeighboursAndPowersOfTenMatchPrintfAtEveryPrecision) {
+  std::ifstream file(std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) +
+                     "/data/format-values.txt");
+  std::vector<double> seeds;
+  for (std::string line; std::getline(file, line);)
+    if (!line.empty() && line[0] != '#') seeds.push_back(std::strtod(line.c_str(), nullptr));
+  ASSERT_GT(seeds.size(), 20u);
+  for (int k = -323; k <= 308; k++) seeds.insert(seeds.end(), {std::pow(10.0, k), k + 323.5});
+  for (double seed : seeds)
+    for (double v : {seed, -seed})
+      for (double u : {v, std::nextafter(v, -INFINITY), std::nextafter(v, INFINITY)})
+        for (int p = 1; p <= 99; p++) ASSERT_NO_FATAL_FAILURE(expect_like_printf(u, p));
+}
+
+TEST(Format, RandomBitPatternsOfEveryExponentMatchPrintfAtRandomPrecisions) {
+  std::mt19937_64 random(20240611);
+  for (int i = 0; i < 200000; i++) {  // odd i: 17 digits, 1e-25..1e35, short rounding path
+    double v = std::bit_cast<double>(i % 2 ? random() >> 12 | 0x3ff0000000000000 : random());
+    if (i % 2) v *= std::pow(10.0, int(random() % 60) - 25);
+    ASSERT_NO_FATAL_FAILURE(expect_like_printf(v, 1 + int(random() % (i % 2 ? 17 : 99))));
+  }
+}
+
+char* four_numbers(char* row, std::size_t i) {
+  for (int k = 0; k < 4; k++)
+    *(row = append_g(row, std::ldexp(i * 2654435761.0, -9 * k), 10))++ = "\t\t\t\n"[k];
+  return row;
+}
+
+TEST(Format, RowsFormattedOnSeveralThreadsAreTheSerialLoopsBytes) {
+  auto text_of = [](unsigned threads) {
+    std::string text(8 << 20, '\0');
+    std::FILE* f = fmemopen(text.data(), text.size(), "w");
+    OutputBuffer out(f, 4096);
+    format_rows(out, 70001, 4 * max_number_chars, four_numbers, threads);
+    EXPECT_TRUE(out.flush());
+    text.resize(static_cast<std::size_t>(std::ftell(f)));
+    std::fclose(f);
+    return text;
+  };
+  std::string serial = text_of(1);  // (not EXPECT_EQ below: its diff of megabytes is slow)
+  EXPECT_TRUE(serial.size() > 70001u * 8 && text_of(3) == serial);
+}
+
+TEST(Format, AFailedWriteIsReportedByFlush) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> full(std::fopen("/dev/full", "w"), std::fclose);
+  OutputBuffer out(full.get());
+  out.put("lost\n");
+  EXPECT_FALSE(out.flush());
+}
