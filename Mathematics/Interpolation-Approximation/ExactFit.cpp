@@ -287,11 +287,6 @@ double ExactSolution::variance_factor(int j, double t) const {
   return sum;
 }
 
-void exact_fit(double* Z) {
-  ExactSolution solution = exact_solution();
-  std::copy(solution.Z.begin() + 1, solution.Z.end(), Z + 1);
-}
-
 int least_squares_rank(std::vector<int>* undetermined) {
   std::vector<double> knots(X + 2, X + J + 1);  // the inner knots, once each
   knots.erase(std::unique(knots.begin(), knots.end()), knots.end());

@@ -18,16 +18,13 @@ struct ExactSolution {
   double variance_factor(int j, double t) const;
 };
 
-// The least-squares parameters of the model state, as exact_fit finds them, with the covariance
-// that its orthogonal factorisation gives at no further pass over the data.
+// Parameters Z[1..NN] that minimise Eqn (same points, weights, intervals I and knots), in O(N)
+// time, with the covariance that the orthogonal factorisation gives at no further pass over the
+// data. Reads M (2 or 3), J, N, x, y, w, I, X, delta and writes nothing else. Points of weight 0
+// have no influence. Where the data leave the spline undetermined: the minimiser with the
+// smallest jumps of the M-th derivative at inner knots, below M + 1 distinct abscissae a
+// polynomial of lowest degree.
 ExactSolution exact_solution();
-
-// Fills Z[1..NN] with parameters that minimise Eqn (same points, weights, intervals I and knots)
-// in O(N) time; reads M (2 or 3), J, N, x, y, w, I, X, delta and writes nothing else. Points of
-// weight 0 have no influence. Where
-// the data leave the spline undetermined: the minimiser with the smallest jumps of the M-th
-// derivative at inner knots, below M + 1 distinct abscissae a polynomial of lowest degree.
-void exact_fit(double* Z);
 
 // The rank of the least-squares problem: the dimension of the spline space (degree M, M - 1
 // continuous derivatives, the distinct inner knots) restricted to the data's distinct abscissae;

@@ -1,5 +1,6 @@
 #include "Model.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -89,11 +90,13 @@ void place_knots(const double* knots, int count) {
   allocate_coefficients();
 }
 
-int fit_model(int Method, double criterion) {
+int fit_model(int Method, double criterion, ExactSolution* exact) {
   double* Z = dvector(1, NN);
   int iter = 0;
   if (Method == 1) {
-    exact_fit(Z);
+    ExactSolution solution = exact_solution();
+    std::copy(solution.Z.begin() + 1, solution.Z.end(), Z + 1);
+    if (exact != nullptr) *exact = std::move(solution);
   } else {
     double** A = dmatrix(1, NN, 1, NN);
     for (int i = 1; i <= NN; i++) {

@@ -18,6 +18,8 @@
 // Only degrees 2 and 3 are supported.
 #pragma once
 
+#include "ExactFit.hpp"
+
 extern int M, J, N, NN;
 extern double *x, *y, *w, *X, *X0, *delta;
 extern int* I;
@@ -45,12 +47,23 @@ void place_knots(const double* knots, int count);
 // Fits the NN parameters: Method 0 by Powell's method from zero parameters along the unit
 // directions with fractional tolerance criterion (numerror after 1000 iterations), Method 1 by
 // the exact least-squares solve. Leaves the optimum's coefficients in rows 1..J of c and returns
-// Powell's iteration count (0 for Method 1).
-int fit_model(int Method, double criterion);
+// Powell's iteration count (0 for Method 1). With Method 1 the exact solve's result goes to
+// *exact when it is given, for the fit report.
+int fit_model(int Method, double criterion, ExactSolution* exact = nullptr);
 
 // Row J + 1 of c: interval J's polynomial re-expanded about the last knot (value, slope, half
 // the second derivative and, for M = 3, interval J's cubic coefficient).
 void complete_end_row();
+
+// Calls row(xx) for the abscissa xx of every row of the results table in order: for interval
+// j = 1..J the rows i = 0..Nout-1 (and i = Nout for j = J, the last knot) at
+// X[j] + ((X[j+1] - X[j]) * i) / Nout, evaluated in that order of operations.
+template <class Row>
+void for_each_table_row(int Nout, Row&& row) {
+  for (int j = 1; j <= J; j++)
+    for (int i = 0, rows = j < J ? Nout : Nout + 1; i < rows; i++)
+      row(X[j] + ((X[j + 1] - X[j]) * i) / Nout);
+}
 
 // Releases the arrays x, y, I (1..N), X (1..J + 1), delta (1..J) and c (rows 1..J + 1, columns
 // 0..M) and clears their pointers, X0 included; does nothing when x is not allocated.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Format.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
 
@@ -58,7 +59,7 @@ void statistic(std::FILE* f, const char* name, double value, bool defined, const
 
 }  // namespace
 
-FitAssessment assess_fit(int method, int iterations, int weights) {
+FitAssessment assess_fit(int method, int iterations, int weights, ExactSolution exact) {
   FitAssessment fit;
   fit.N = fit.counted = N;
   if (w != nullptr)
@@ -70,7 +71,7 @@ FitAssessment assess_fit(int method, int iterations, int weights) {
   fit.iterations = iterations;
   fit.weights = weights;
   fit.RSS = residual_sum(&fit.max_residual, &fit.at);
-  fit.exact = exact_solution();
+  fit.exact = exact.Z.empty() ? exact_solution() : std::move(exact);
   // RSS_min from the exact parameters' coefficients, with c restored afterwards.
   const std::size_t count = static_cast<std::size_t>(J) * (M + 1);
   std::vector<double> kept(c[1], c[1] + count);
@@ -142,20 +143,43 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
                            : boost::math::quantile(boost::math::students_t(fit.dof), 0.975);
     const double scale = known ? 1.0 : sigma;
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
-    for (int j = 1; j <= J; j++) {
-      for (int i = 0, rows = j < J ? Nout : Nout + 1; i < rows; i++) {
-        double at = X[j] + ((X[j + 1] - X[j]) * i) / Nout, s = P(at);
-        double se = scale * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
-        std::fprintf(f, "%.10g\t%.10g\t%.10g\t%.10g\t%.10g\n", at, s, se, s - t * se, s + t * se);
-      }
-    }
+    OutputBuffer out(f);
+    std::vector<double> block;  // rows of x, s, se, lower, upper
+    auto format_block = [&] {
+      format_rows(out, block.size() / 5, 5 * (max_number_chars + 1), [&block](char* text,
+                                                                          std::size_t row) {
+        for (int k = 0; k < 5; k++) {
+          text = append_g(text, block[row * 5 + k], 10);
+          *text++ = k < 4 ? '\t' : '\n';
+        }
+        return text;
+      });
+      block.clear();
+    };
+    for_each_table_row(Nout, [&](double at) {
+      double s = P(at);
+      double se = scale * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
+      block.insert(block.end(), {at, s, se, s - t * se, s + t * se});
+      if (block.size() >= std::size_t{5} << 16) format_block();
+    });
+    format_block();
+    out.flush();
   }
 
   std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
-  for (int i = 1; i <= N; i++) {
-    double fitted = P0(x[i], I[i]);
-    std::fprintf(f, "%.10g\t%.10g\t%.10g\t%.10g\n", x[i], y[i], fitted, y[i] - fitted);
-  }
+  OutputBuffer out(f);
+  format_rows(out, static_cast<std::size_t>(N), 4 * (max_number_chars + 1),
+              [](char* text, std::size_t row) {
+                const int i = static_cast<int>(row) + 1;
+                const double fitted = P0(x[i], I[i]);
+                for (double v : {x[i], y[i], fitted, y[i] - fitted}) {
+                  text = append_g(text, v, 10);
+                  *text++ = '\t';
+                }
+                text[-1] = '\n';
+                return text;
+              });
+  out.flush();
 }
 
 void warn_about_fit(const FitAssessment& fit) {

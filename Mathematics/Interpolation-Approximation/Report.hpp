@@ -26,8 +26,8 @@ struct FitAssessment {
 
 // Assesses the fit that fit_model(method, ...) left in c after `iterations` iterations, with the
 // weights w of kind `weights`. Runs the exact solve (after a Method 0 fit too) for RSS_min and
-// the covariance; c is left as it was.
-FitAssessment assess_fit(int method, int iterations, int weights = 0);
+// the covariance, unless `exact` holds its result already; c is left as it was.
+FitAssessment assess_fit(int method, int iterations, int weights = 0, ExactSolution exact = {});
 
 // Writes the report: the title; one "name<TAB>value" line per statistic (10 significant digits,
 // "undefined" and a comment line where a value has no meaning; with weights a line naming their

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "Format.hpp"
 #include "Input.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
@@ -193,48 +194,83 @@ void check_fit_input(const std::string& data_name, int Nout) {
                     " rows; at most " + std::to_string(max_rows) + " are allowed");
 }
 
-// Writes the results file: title, data, knots with coefficients (each "%*.*e\t" of width
-// Precision + 7 with Precision - 1 decimals), and the table of the spline with its derivatives
-// (each "%.*g\t" with Precision digits), Nout rows per interval plus the last knot.
+// Writes the results file: title, data (each point "\n%g\t%g"), knots with coefficients (each
+// "%*.*e\t" of width Precision + 7 with Precision - 1 decimals), and the table of the spline with
+// its derivatives (each "%.*g\t" with Precision digits), Nout rows per interval plus the last
+// knot. The spline is evaluated in order, a block of rows at a time, and each block of rows is
+// formatted on every core.
 void write_results(std::FILE* f, const std::string& Title, int Precision, int Nout) {
-  const int width = Precision + 7, decimals = Precision - 1;
-  std::fprintf(f, "%s\n\n", Title.c_str());
-  std::fprintf(f, "# Data points\n");
-  for (int i = 1; i <= N; i++) std::fprintf(f, "\n%g\t%g", x[i], y[i]);
-  std::fprintf(f, "\n\n# All spline data - knots and coefficients\n");
-  std::fprintf(f, "\n#\t%d\t%d", J, M);
+  OutputBuffer out(f);
+  const int width = Precision + 7, decimals = Precision - 1, columns = M == 3 ? 5 : 4;
+  out.put(Title);
+  out.put("\n\n# Data points\n");
+  format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
+              [](char* text, std::size_t row) {
+                const int i = static_cast<int>(row) + 1;
+                *text++ = '\n';
+                text = append_g(text, x[i]);
+                *text++ = '\t';
+                return append_g(text, y[i]);
+              });
+  out.put("\n\n# All spline data - knots and coefficients\n\n#\t");
+  out.d(J);
+  out.put('\t');
+  out.d(M);
   for (int j = 1; j <= J + 1; j++) {
-    std::fprintf(f, "\n");
-    std::fprintf(f, "%*.*e\t", width, decimals, X[j]);
-    for (int m = 0; m <= M; m++) std::fprintf(f, "%*.*e\t", width, decimals, c[j][m]);
-  }
-  std::fprintf(f, "\n\n# Computed splines - values and derivatives\n");
-  for (int j = 1; j <= J; j++) {
-    int rows = j < J ? Nout : Nout + 1;
-    for (int i = 0; i < rows; i++) {
-      xx = X[j] + ((X[j + 1] - X[j]) * i) / Nout;
-      std::fprintf(f, "\n");
-      std::fprintf(f, "%.*g\t", Precision, xx);
-      std::fprintf(f, "%.*g\t", Precision, P(xx));
-      std::fprintf(f, "%.*g\t", Precision, Pd(xx, 1));
-      std::fprintf(f, "%.*g\t", Precision, Pd(xx, 2));
-      if (M == 3) std::fprintf(f, "%.*g\t", Precision, 6.0 * c[interval(X0, J, xx) + 1][3]);
+    out.put('\n');
+    out.e(X[j], width, decimals);
+    out.put('\t');
+    for (int m = 0; m <= M; m++) {
+      out.e(c[j][m], width, decimals);
+      out.put('\t');
     }
   }
+  out.put("\n\n# Computed splines - values and derivatives\n");
+  std::vector<double> block;
+  auto format_block = [&] {
+    format_rows(out, block.size() / columns, columns * (max_number_chars + 1) + 1,
+                [&block, columns, Precision](char* text, std::size_t row) {
+                  *text++ = '\n';
+                  for (int k = 0; k < columns; k++) {
+                    text = append_g(text, block[row * columns + k], Precision);
+                    *text++ = '\t';
+                  }
+                  return text;
+                });
+    block.clear();
+  };
+  for_each_table_row(Nout, [&](double at) {
+    xx = at;
+    block.insert(block.end(), {xx, P(xx), Pd(xx, 1), Pd(xx, 2)});
+    if (M == 3) block.push_back(6.0 * c[interval(X0, J, xx) + 1][3]);
+    if (block.size() >= (std::size_t{1} << 16) * columns) format_block();
+  });
+  format_block();
+  out.flush();
 }
 
 // The data points on or above (Envelope > 0) or on or below (Envelope < 0) the fitted curve,
 // judged by the polynomial of each point's own interval; the first and last points always.
 // Each point is a line break and "%.*g\t%.*g" with Precision digits.
 void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope) {
-  std::fprintf(f, "%s envelope curve calculations\n", Title.c_str());
-  std::fprintf(f, "\n%.*g\t%.*g", Precision, x[1], Precision, y[1]);
+  std::vector<int> chosen = {1};
   for (int i = 2; i <= N - 1; i++) {
     double r = P0(x[i], I[i]);
-    if (Envelope > 0 ? y[i] >= r : y[i] <= r)
-      std::fprintf(f, "\n%.*g\t%.*g", Precision, x[i], Precision, y[i]);
+    if (Envelope > 0 ? y[i] >= r : y[i] <= r) chosen.push_back(i);
   }
-  std::fprintf(f, "\n%.*g\t%.*g", Precision, x[N], Precision, y[N]);
+  chosen.push_back(N);
+  OutputBuffer out(f);
+  out.put(Title);
+  out.put(" envelope curve calculations\n");
+  format_rows(out, chosen.size(), 2 * max_number_chars + 2,
+              [&chosen, Precision](char* text, std::size_t row) {
+                const int i = chosen[row];
+                *text++ = '\n';
+                text = append_g(text, x[i], Precision);
+                *text++ = '\t';
+                return append_g(text, y[i], Precision);
+              });
+  out.flush();
 }
 
 int run() {
@@ -256,11 +292,12 @@ int run() {
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
   check_fit_input(Inputpath_2, cp.Nout);
 
-  int iter = fit_model(cp.Method, cp.criterion);
+  ExactSolution exact;
+  int iter = fit_model(cp.Method, cp.criterion, &exact);
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
   complete_end_row();
-  FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights);
+  FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights, std::move(exact));
 
   OutputFile results(Outputpath);
   write_results(results.get(), Title, cp.Precision, cp.Nout);
