@@ -12,6 +12,7 @@
 #include "Input.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
+#include "Output.hpp"
 #include "Report.hpp"
 #include "Sort2.hpp"
 
@@ -21,67 +22,13 @@ const char* const control_file = "Control.dat";
 const char* const parameter_file = "Computational-parameters.dat";
 const char* const plot_control_file = "Control.plt";
 
-// An output file of the run. Unless it is closed, the destructor removes it, so that a run
-// that stops early leaves no partial result behind.
-class OutputFile {
- public:
-  explicit OutputFile(std::string name) : name_(std::move(name)) {
-    f_ = std::fopen(name_.c_str(), "w");
-    if (f_ == nullptr)
-      input_fault(name_, 0, std::string("cannot be created: ") + std::strerror(errno));
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (f_ != nullptr) {
-      std::fclose(f_);
-      std::remove(name_.c_str());
-    }
-  }
-
-  std::FILE* get() const { return f_; }
-
-  // Closes the file and returns "" or, when the stream met a write error on the way, the
-  // reason. The file itself stays; discard() removes it.
-  std::string close() {
-    std::string error;
-    if (std::ferror(f_) != 0) error = std::strerror(errno);
-    if (std::fclose(f_) != 0 && error.empty()) error = std::strerror(errno);
-    f_ = nullptr;
-    return error;
-  }
-
-  void discard() const { std::remove(name_.c_str()); }
-
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-  std::FILE* f_ = nullptr;
-};
-
-// Closes the run's output files; if any of them cannot be written completely, removes them all
-// and stops the run.
-void finish(std::initializer_list<OutputFile*> files) {
-  std::string failed, reason;
-  for (OutputFile* file : files) {
-    std::string error = file->close();
-    if (!error.empty() && failed.empty()) {
-      failed = file->name();
-      reason = error;
-    }
-  }
-  if (failed.empty()) return;
-  for (OutputFile* file : files) file->discard();
-  input_fault(failed, 0, "cannot be written: " + reason);
-}
-
 // "Dir = '<Path>'", a line break and "Name = '<Inputfile>'", without a final line break.
 void write_plot_control(const RunControl& rc) {
+  remove_stale_temporaries(plot_control_file);
   OutputFile plt(plot_control_file);
   std::fprintf(plt.get(), "Dir = '%s'", rc.Path.c_str());
   std::fprintf(plt.get(), "\nName = '%s'", rc.Inputfile.c_str());
-  finish({&plt});
+  commit_outputs({&plt});
 }
 
 // Fills x, y (sorted by x) and N from the data file. Returns false when the file holds too many
@@ -284,6 +231,8 @@ int run() {
     input_fault(Inputpath_1, 0,
                 "Weights is " + std::to_string(cp.Weights) +
                     ", but Control.dat names no weight column (iw is 0)");
+  for (const char* ending : {".res", ".fit", "-1.dat"})
+    remove_stale_temporaries(rc.Path + rc.Inputfile + ending);
   write_plot_control(rc);
 
   std::string Title;
@@ -307,10 +256,10 @@ int run() {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
     write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope);
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
-    finish({&results, &report, &envelope});
+    commit_outputs({&results, &report, &envelope});
   } else {
     std::fprintf(results.get(), "\n");  // without an envelope file, the results file ends so
-    finish({&results, &report});
+    commit_outputs({&results, &report});
   }
   if (cp.Weights == 0 && rc.iw > 0)
     std::fprintf(stderr,
