@@ -6,7 +6,7 @@
 
 int ilo = 0;
 
-int interval(double* xt, int lxt, double x) {
+int interval(const double* xt, int lxt, double x) {
   int ihi = ilo + 1;
   if (ihi >= lxt) {
     if (x >= xt[lxt]) return lxt;
@@ -81,7 +81,7 @@ void require_increasing(const char* who, const char* name, const double* x, int 
 // the slopes s reads A[k][3] s(k) + A[k][2] s(k + 1) = A[k][1] during the elimination. The order
 // of every operation is kept as it stands: the numbers are part of the output.
 template <class Rows>
-void cubic_spline(const char* who, double* tau, Rows A, int n, int ibcbeg, int ibcend) {
+void cubic_spline(const char* who, const double* tau, Rows A, int n, int ibcbeg, int ibcend) {
   int least = least_points(ibcbeg, ibcend);
   if (n < least)
     fail("%s: n = %d is below %d, the least for end codes %d and %d", who, n, least, ibcbeg,
@@ -162,7 +162,7 @@ void cubic_spline(const char* who, double* tau, Rows A, int n, int ibcbeg, int i
 // Order jderiv derivative of the Taylor polynomial of the row that holds xx, truncated after
 // column k, by nested multiplication; fmmjdr is kept as a double like the rest of the arithmetic.
 template <class Rows>
-double taylor_value(const char* who, double* x, Rows A, int n, double xx, int jderiv, int k) {
+double taylor_value(const char* who, const double* x, Rows A, int n, double xx, int jderiv, int k) {
   if (n < 1) fail("%s: n = %d is below 1, the least for a spline table", who, n);
   if (jderiv < 0) fail("%s: derivative order jderiv = %d is below 0", who, jderiv);
   double F = 0;
@@ -179,23 +179,23 @@ double taylor_value(const char* who, double* x, Rows A, int n, double xx, int jd
 
 }  // namespace
 
-void Spline(double* tau, double** A, int n, int ibcbeg, int ibcend) {
+void Spline(const double* tau, double** A, int n, int ibcbeg, int ibcend) {
   cubic_spline("Spline", tau, A, n, ibcbeg, ibcend);
 }
 
-void spline(double* tau, double (*A)[4], int n, int ibcbeg, int ibcend) {
+void spline(const double* tau, double (*A)[4], int n, int ibcbeg, int ibcend) {
   cubic_spline("spline", tau, A, n, ibcbeg, ibcend);
 }
 
-double Value(double* x, double** A, int n, double xx, int jderiv) {
+double Value(const double* x, const double* const* A, int n, double xx, int jderiv) {
   return taylor_value("Value", x, A, n, xx, jderiv, n == 1 ? 1 : 3);
 }
 
-double value(double* x, double (*A)[4], int n, double xx, int jderiv) {
+double value(const double* x, const double (*A)[4], int n, double xx, int jderiv) {
   return taylor_value("value", x, A, n, xx, jderiv, 3);
 }
 
-void Integral(double* x, double** A, int n, double* Ix) {
+void Integral(const double* x, const double* const* A, int n, double* Ix) {
   if (n < 1) fail("Integral: n = %d is below 1, the least for a spline table", n);
   Ix[0] = 0;
   for (int i = 1; i <= n; i++) {
@@ -205,7 +205,7 @@ void Integral(double* x, double** A, int n, double* Ix) {
   }
 }
 
-double linear(double* x, double* A, int n, double xx, int jderiv) {
+double linear(const double* x, const double* A, int n, double xx, int jderiv) {
   if (n < 1) fail("linear: n = %d is below 1, the least (points 0..n + 1 are used)", n);
   if (jderiv >= 2) return 0;  // 2 - jderiv <= 0, without its overflow for the most negative int
   int i = interval(x, n, xx);
@@ -216,7 +216,7 @@ double linear(double* x, double* A, int n, double xx, int jderiv) {
   return F;
 }
 
-double Quadratic(double* x, double* y, int n, double xx, int /*jderiv: no effect*/) {
+double Quadratic(const double* x, const double* y, int n, double xx, int /*jderiv: no effect*/) {
   if (n < 2) fail("Quadratic: n = %d is below 2, the least (three points 0..n are used)", n);
   int j = interval(x, n, xx);
   int ja;
@@ -236,7 +236,7 @@ double Quadratic(double* x, double* y, int n, double xx, int /*jderiv: no effect
   return y[ja] + (xx - x[ja]) * (fd[0] + (xx - x[ja + 1]) * fd[2]);
 }
 
-double polynomial(double* x, double* A, int n, double xx, int m) {
+double polynomial(const double* x, const double* A, int n, double xx, int m) {
   if (m < 0 || m > 9) fail("polynomial: degree m = %d is outside 0..9", m);
   if (m > n) fail("polynomial: degree m = %d is above n = %d, the index of the last point", m, n);
   // interval needs a breakpoint x[1]; a single point (n == 0) is its own left point.

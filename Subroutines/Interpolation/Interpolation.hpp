@@ -15,6 +15,12 @@
 //
 // Every routine reports an input outside its limits through numerror, naming itself and the limit
 // broken; the checks are constant work per call or one comparison per point of a spline.
+//
+// Methods, from C. de Boor, A Practical Guide to Splines (1978): interval hunts and bisects as
+// INTERV does; Spline/spline solve for the slopes by the tridiagonal elimination of CUBSPL (the
+// end conditions are this library's own, listed below); Value/value evaluate a Taylor row by
+// nested multiplication as PPVALU does. Quadratic and polynomial use Newton's divided-difference
+// form of the interpolating polynomial, evaluated by nested multiplication.
 #pragma once
 
 extern int ilo;
@@ -25,42 +31,42 @@ extern int ilo;
 // right. The search starts from `ilo` (hunting outwards with doubling steps, then bisecting) and
 // leaves in it where it ended. While ilo is still 0, xt[0] is compared with x, so it must exist;
 // the result never depends on it.
-int interval(double* xt, int lxt, double x);
+int interval(const double* xt, int lxt, double x);
 
 // Interpolating cubic spline through (tau[i], A[i][0]), i = 0..n: fills columns 1..3 of each row.
 // End codes: 0 not-a-knot; 1 slope given in A[0][1] / A[n][1]; other start codes read the equation
 // A[0][3] s(0) + A[0][2] s(1) = A[0][1] from row 0, other end codes act as 1. Ends the run unless
 // n >= 1 (2 with a code 0, 3 with both), tau rises strictly and a given equation is solvable.
-void Spline(double* tau, double** A, int n, int ibcbeg, int ibcend);
+void Spline(const double* tau, double** A, int n, int ibcbeg, int ibcend);
 // The same on a block of rows of four; the numbers are identical to Spline's.
-void spline(double* tau, double (*A)[4], int n, int ibcbeg, int ibcend);
+void spline(const double* tau, double (*A)[4], int n, int ibcbeg, int ibcend);
 
 // Derivative of order jderiv (0 for the value) at xx of the spline table A over x[0..n]: the
 // Taylor polynomial of row interval(x, n, xx), so piece 0 extends left and row n right. Uses
 // columns 0..3, but only 0..1 when n == 1; orders above that give 0. Ends the run unless n >= 1
 // and jderiv >= 0.
-double Value(double* x, double** A, int n, double xx, int jderiv);
+double Value(const double* x, const double* const* A, int n, double xx, int jderiv);
 // The same on a block of rows of four, always using columns 0..3 (so it differs from Value only
 // when n == 1).
-double value(double* x, double (*A)[4], int n, double xx, int jderiv);
+double value(const double* x, const double (*A)[4], int n, double xx, int jderiv);
 
 // Running integral of the spline table A: Ix[i] = integral from x[0] to x[i], i = 0..n (Ix holds
 // n + 1 doubles and is overwritten; row n of A is not read). Ends the run unless n >= 1.
-void Integral(double* x, double** A, int n, double* Ix);
+void Integral(const double* x, const double* const* A, int n, double* Ix);
 
 // Straight line through points i and i + 1 of (x, A) around xx, over points 0..n + 1 (the first
 // segment below x[1], the segment n..n + 1 from x[n] on): its value for jderiv 0, its slope for
 // any other order below 2, 0 for 2 and above. Ends the run unless n >= 1 and x[i] < x[i + 1].
-double linear(double* x, double* A, int n, double xx, int jderiv);
+double linear(const double* x, const double* A, int n, double xx, int jderiv);
 
 // Parabola through three neighbouring points of (x, y), points 0..n, evaluated at xx: points 0..2
 // below x[1], n - 2..n from x[n - 1] on, otherwise the interval of xx and its neighbour on the
 // side of the nearer half (the right one at the middle). jderiv has no effect. Ends the run unless
 // n >= 2 and the three abscissae increase strictly.
-double Quadratic(double* x, double* y, int n, double xx, int jderiv);
+double Quadratic(const double* x, const double* y, int n, double xx, int jderiv);
 
 // Polynomial of degree m through m + 1 consecutive points of (x, A), points 0..n, evaluated at
 // xx: the window starts m / 2 points left of the left point of xx and is shifted inward at the
 // ends of the table. Ends the run unless 0 <= m <= 9, m <= n and the window's abscissae increase
 // strictly.
-double polynomial(double* x, double* A, int n, double xx, int m);
+double polynomial(const double* x, const double* A, int n, double xx, int m);

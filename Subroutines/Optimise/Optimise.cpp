@@ -24,21 +24,15 @@ constexpr int POWELL_ITMAX = 1000;
 constexpr int FRPRMN_ITMAX = 200;
 constexpr double FRPRMN_EPS = 1.0e-10;
 
-// mnbrak's single-precision scratch and Powell's squaring scratch; nothing carries over.
-float maxarg1, maxarg2;
-double sqrarg;
-
-double SQR(double a) {
-  sqrarg = a;
-  return sqrarg * sqrarg;
-}
+double SQR(double a) { return a * a; }
 
 // The larger of |q - r| and the floor, compared in single precision, doubled and carrying the
-// sign of q - r.
+// sign of q - r. The rounding of |q - r| to float is deliberate: it moves the parabola's vertex,
+// and with it every later evaluation point.
 double parabola_denominator(double q_minus_r) {
-  maxarg1 = static_cast<float>(std::fabs(q_minus_r));
-  maxarg2 = TINY;
-  float larger = maxarg1 > maxarg2 ? maxarg1 : maxarg2;
+  float size = static_cast<float>(std::fabs(q_minus_r));
+  float floor = TINY;
+  float larger = size > floor ? size : floor;
   double magnitude = std::fabs(static_cast<double>(larger));
   return 2.0 * (q_minus_r >= 0.0 ? magnitude : -magnitude);
 }
@@ -69,7 +63,10 @@ struct LineStorage {
 
 void mnbrak(double* ax, double* bx, double* cx, double* fa, double* fb, double* fc,
             LineFunction func) {
-  double ulim, u, r, q, fu, dum;
+  double u, fu;  // u: the trial point, fu its value
+  double r, q;   // the parabola through a, b and c, as in brent
+  double ulim;   // farthest point a parabolic step may reach
+  double dum;    // exchange scratch
   *fa = func(*ax);
   *fb = func(*bx);
   if (*fb > *fa) {  // search downhill from a to b
@@ -121,8 +118,17 @@ void mnbrak(double* ax, double* bx, double* cx, double* fa, double* fb, double* 
 }
 
 double brent(double ax, double bx, double cx, LineFunction f, double tol, double* xmin) {
-  double a, b, d = 0.0, etemp, fu, fv, fw, fx, p, q, r, tol1, tol2, u, v, w, x, xm;
-  double e = 0.0;  // the step before the last; 0 forces a golden-section step first
+  double a, b;        // the bracket, a < b
+  double x, fx;       // x: best point so far (the least value, the latest on ties)
+  double w, fw;       // w: second best point
+  double v, fv;       // v: previous value of w
+  double u, fu;       // u: the latest trial point
+  double xm;          // midpoint of the bracket
+  double tol1, tol2;  // absolute tolerance at x, and twice it
+  double d = 0.0;     // the last step
+  double e = 0.0;     // the step before the last; 0 forces a golden-section step first
+  double etemp;       // e while a parabolic step is being judged
+  double p, q, r;     // the parabolic step is p / q
   a = ax < cx ? ax : cx;
   b = ax > cx ? ax : cx;
   x = w = v = bx;
@@ -191,7 +197,9 @@ double f1dim(double x) {
 }
 
 void linmin(double* p, double* xi, int n, double* fret, ObjectiveFunction func) {
-  double xx, xmin, fx, fb, fa, bx, ax;
+  double ax, xx, bx;  // bracket along the line, in units of xi
+  double fa, fx, fb;  // their values
+  double xmin;        // brent's abscissa of the least value
   line.reserve(n);
   ncom = n;
   pcom = line.p;
@@ -213,15 +221,15 @@ void linmin(double* p, double* xi, int n, double* fret, ObjectiveFunction func) 
 
 void Powell(double* p, double** xi, int n, double ftol, int* iter, double* fret,
             ObjectiveFunction func) {
-  double* pt = dvector(1, n);
-  double* ptt = dvector(1, n);
-  double* xit = dvector(1, n);
+  double* pt = dvector(1, n);   // the point where the current sweep started
+  double* ptt = dvector(1, n);  // that start reflected through the sweep's end
+  double* xit = dvector(1, n);  // the direction being searched
   *fret = func(p);
   for (int j = 1; j <= n; j++) pt[j] = p[j];
   for (*iter = 1;; ++(*iter)) {
-    double fp = *fret;
-    int ibig = 0;
-    double del = 0.0;  // largest decrease of the sweep
+    double fp = *fret;  // value at the start of the sweep
+    int ibig = 0;       // the direction of the largest decrease
+    double del = 0.0;   // largest decrease of the sweep
     for (int i = 1; i <= n; i++) {
       for (int j = 1; j <= n; j++) xit[j] = xi[j][i];
       double fptt = *fret;
@@ -244,6 +252,9 @@ void Powell(double* p, double** xi, int n, double ftol, int* iter, double* fret,
       pt[j] = p[j];
     }
     double fptt = func(ptt);
+    // Powell's test: take the sweep's displacement as a new direction, in place of the one of
+    // largest decrease, only if the extrapolated point is lower and the decrease along that
+    // direction is not the bulk of the sweep's.
     if (fptt < fp) {
       double t = 2.0 * (fp - 2.0 * (*fret) + fptt) * SQR(fp - (*fret) - del) - del * SQR(fp - fptt);
       if (t < 0.0) {
@@ -259,9 +270,9 @@ void Powell(double* p, double** xi, int n, double ftol, int* iter, double* fret,
 
 void Frprmn(double* p, int n, double ftol, int* iter, double* fret, ObjectiveFunction func,
             GradientRoutine dfunc) {
-  double* g = dvector(1, n);
-  double* h = dvector(1, n);
-  double* xi = dvector(1, n);
+  double* g = dvector(1, n);   // minus the previous gradient
+  double* h = dvector(1, n);   // the previous search direction
+  double* xi = dvector(1, n);  // the gradient, then the next search direction
   double fp = func(p);
   dfunc(p, xi);
   for (int j = 1; j <= n; j++) {

@@ -1,6 +1,13 @@
 // Optimisation library: bracketing and Brent's line minimisation, Powell's direction-set method
 // and the Polak-Ribiere conjugate-gradient method.
 //
+// Methods: mnbrak brackets by golden-section steps outward (ratio 1.618034) with parabolic
+// extrapolation; brent is Brent's method (R. P. Brent, Algorithms for Minimization without
+// Derivatives, 1973, ch. 5): golden-section steps combined with parabolic interpolation. Powell
+// is Powell's direction-set method (M. J. D. Powell, Computer Journal 7, 1964) with his test for
+// discarding the direction of largest decrease; Frprmn is the conjugate-gradient method with the
+// Polak-Ribiere update (E. Polak and G. Ribiere, 1969), its line searches by linmin.
+//
 // Vectors are 1-based offset-indexed arrays (dvector(1, n)); a direction set is an n x n matrix
 // dmatrix(1, n, 1, n) whose columns are the directions. Every fatal condition (an exhausted
 // iteration limit) ends the run through numerror with status 1.
