@@ -10,6 +10,11 @@
 
 #include "Numutil.hpp"
 
+// The allocation-failure deaths need the leak checker's or the address sanitizer's allocator to
+// return null, as malloc does, rather than abort.
+extern "C" const char* __lsan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace {
 
 // Index ranges {low, high}: negative, single and empty (high = low - 1) ones among them.

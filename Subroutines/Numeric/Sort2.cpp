@@ -15,6 +15,12 @@ void exchange(double* arr, double* brr, int i, int j) {
 }  // namespace
 
 void sort2(int n, double* arr, double* brr) {
+  // Keys that already ascend strictly have one sorted order only, which is where they are: the
+  // moves below would give it back unchanged, so they are skipped (measured series mostly come
+  // in order). Equal keys always take the full path, whose order for them is part of the output.
+  int ascending = 1;
+  while (ascending < n && arr[ascending] < arr[ascending + 1]) ascending++;
+  if (ascending >= n) return;
   int* istack = ivector(1, NSTACK);
   int l = 1, ir = n, jstack = 0;
   for (;;) {
