@@ -18,8 +18,7 @@ void expect_like_printf(double v, int p) {
 }
 
 TEST(Format, SpecialValuesTheirNeighboursAndPowersOfTenMatchPrintfAtEveryPrecision) {
-  std::ifstream file(std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) +
-                     "/data/format-values.txt");
+  std::ifstream file(TEST_DATA "/format-values.txt");
   std::vector<double> seeds;
   for (std::string line; std::getline(file, line);)
     if (!line.empty() && line[0] != '#') seeds.push_back(std::strtod(line.c_str(), nullptr));

@@ -106,7 +106,7 @@ void allocate(const std::string& r, const std::vector<long>& b) {
 }
 
 TEST(AllocatorLimitsDeathTest, EveryBrokenLimitEndsTheRunWithNumerrorsReportNamingIt) {
-  std::ifstream in(LIBRARY_DATA "/allocator_limits.txt");
+  std::ifstream in(TEST_DATA "/library/allocator_limits.txt");
   ASSERT_TRUE(in.is_open());
   for (std::string line, routine, word, message; std::getline(in, line);) {
     if (line[0] == '#') continue;

@@ -21,7 +21,7 @@ double sq(double x) { return x * x; }
 
 // The fields between " | " of every line of a data file but comments.
 std::vector<std::vector<std::string>> table(const std::string& name) {
-  std::ifstream in(LIBRARY_DATA "/" + name);
+  std::ifstream in(TEST_DATA "/library/" + name);
   std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(in, line);)
     for (std::size_t at = 0, bar = 0; line[0] != '#' && bar != std::string::npos; at = bar + 3)

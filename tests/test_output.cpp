@@ -45,7 +45,7 @@ struct Case {
     std::ofstream(work / "data/run1.dat") << text;
     EXPECT_EQ(run(work), 0);
     complete = contents(work);
-    std::ifstream in(fs::path(TEST_DATA_DIR) / "interruptions.tsv");
+    std::ifstream in(fs::path(TEST_DATA) / "interruptions.tsv");
     for (std::string line; std::getline(in, line);)
       if (line.rfind(kind + "\t", 0) == 0) rows.push_back(line.substr(kind.size() + 1));
   }

@@ -118,7 +118,7 @@ struct TableRun {
 
 std::vector<TableRun> read_runs() {
   std::vector<TableRun> runs;
-  std::ifstream in(fs::path(TEST_DATA_DIR) / "runs.tsv");
+  std::ifstream in(fs::path(TEST_DATA) / "runs.tsv");
   std::string line;
   for (int number = 1; std::getline(in, line); number++) {
     if (line.empty() || line[0] == '#') continue;
@@ -225,7 +225,7 @@ std::set<std::string> files_below(const fs::path& root) {
 
 std::vector<std::string> fit_cases() {
   std::vector<std::string> cases;
-  for (const fs::path& root : {fs::path(GOLDEN_DIR), fs::path(TEST_DATA_DIR) / "by-hand"})
+  for (const fs::path& root : {fs::path(GOLDEN_DIR), fs::path(TEST_DATA) / "by-hand"})
     for (const auto& entry : fs::directory_iterator(root))
       if (fs::is_directory(entry.path() / "input")) cases.push_back(entry.path().string());
   std::sort(cases.begin(), cases.end());

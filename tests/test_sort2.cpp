@@ -40,7 +40,7 @@ TEST(Sort2, KeysComeOutInOrderWithTheirValues) {
 }
 
 TEST(Sort2, EqualKeysLeaveInTheTracedOrder) {
-  std::ifstream in(LIBRARY_DATA "/sort2_ties.txt");
+  std::ifstream in(TEST_DATA "/library/sort2_ties.txt");
   ASSERT_TRUE(in.is_open());
   for (std::string line, word; std::getline(in, line);) {
     std::istringstream fields(line);
