@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "ExactFit.hpp"
 #include "Interpolation.hpp"
 #include "Numutil.hpp"
 #include "Optimise.hpp"
@@ -90,11 +89,13 @@ void place_knots(const double* knots, int count) {
   allocate_coefficients();
 }
 
-int fit_model(int Method, double criterion, ExactSolution* exact) {
+lsq::Problem model_problem() { return {M, J, N, x, y, w, I, X}; }
+
+int fit_model(int Method, double criterion, lsq::Solution* exact) {
   double* Z = dvector(1, NN);
   int iter = 0;
   if (Method == 1) {
-    ExactSolution solution = exact_solution();
+    lsq::Solution solution = lsq::solve(model_problem());
     std::copy(solution.Z.begin() + 1, solution.Z.end(), Z + 1);
     if (exact != nullptr) *exact = std::move(solution);
   } else {

@@ -18,7 +18,7 @@
 // Only degrees 2 and 3 are supported.
 #pragma once
 
-#include "ExactFit.hpp"
+#include "LsqSpline.hpp"
 
 extern int M, J, N, NN;
 extern double *x, *y, *w, *X, *X0, *delta;
@@ -49,7 +49,11 @@ void place_knots(const double* knots, int count);
 // the exact least-squares solve. Leaves the optimum's coefficients in rows 1..J of c and returns
 // Powell's iteration count (0 for Method 1). With Method 1 the exact solve's result goes to
 // *exact when it is given, for the fit report.
-int fit_model(int Method, double criterion, ExactSolution* exact = nullptr);
+int fit_model(int Method, double criterion, lsq::Solution* exact = nullptr);
+
+// The model's points, weights, intervals and knots as a least-squares problem for the library's
+// exact solve (lsq::solve), which Method 1 and the fit report use.
+lsq::Problem model_problem();
 
 // Row J + 1 of c: interval J's polynomial re-expanded about the last knot (value, slope, half
 // the second derivative and, for M = 3, interval J's cubic coefficient).

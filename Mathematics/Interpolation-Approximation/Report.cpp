@@ -1,8 +1,5 @@
 #include "Report.hpp"
 
-#include <boost/math/distributions/chi_squared.hpp>
-#include <boost/math/distributions/normal.hpp>
-#include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -49,8 +46,9 @@ std::string list_of(const std::vector<int>& ascending) {
   return text;
 }
 
-void statistic(std::FILE* f, const char* name, double value, bool defined, const char* why) {
-  if (defined) {
+// "name<TAB>value", or "undefined" and a comment saying why when the value is NaN.
+void statistic(std::FILE* f, const char* name, double value, const char* why) {
+  if (!std::isnan(value)) {
     std::fprintf(f, "%s\t%.10g\n", name, value);
   } else {
     std::fprintf(f, "%s\tundefined\n# %s: %s\n", name, name, why);
@@ -59,19 +57,14 @@ void statistic(std::FILE* f, const char* name, double value, bool defined, const
 
 }  // namespace
 
-FitAssessment assess_fit(int method, int iterations, int weights, ExactSolution exact) {
+FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution exact) {
   FitAssessment fit;
-  fit.N = fit.counted = N;
-  if (w != nullptr)
-    for (int i = 1; i <= N; i++) fit.counted -= w[i] == 0.0;
-  fit.parameters = NN;
-  fit.rank = least_squares_rank(&fit.undetermined);
-  fit.dof = fit.counted - fit.rank;
+  const lsq::Problem problem = model_problem();
+  fit.stats = lsq::describe(problem, static_cast<lsq::Weights>(weights), &fit.undetermined);
   fit.method = method;
   fit.iterations = iterations;
-  fit.weights = weights;
-  fit.RSS = residual_sum(&fit.max_residual, &fit.at);
-  fit.exact = exact.Z.empty() ? exact_solution() : std::move(exact);
+  fit.stats.RSS = residual_sum(&fit.stats.max_residual, &fit.stats.at);
+  fit.exact = exact.Z.empty() ? lsq::solve(problem) : std::move(exact);
   // RSS_min from the exact parameters' coefficients, with c restored afterwards.
   const std::size_t count = static_cast<std::size_t>(J) * (M + 1);
   std::vector<double> kept(c[1], c[1] + count);
@@ -80,68 +73,52 @@ FitAssessment assess_fit(int method, int iterations, int weights, ExactSolution 
   double ignored_largest, ignored_at;
   fit.RSS_min = residual_sum(&ignored_largest, &ignored_at);
   std::memcpy(c[1], kept.data(), count * sizeof(double));
-  double mean = 0.0, total = 0.0;
-  for (int i = 1; i <= N; i++) {
-    mean += w != nullptr ? w[i] * y[i] : y[i];
-    total += w != nullptr ? w[i] : 1.0;
-  }
-  mean /= total;
-  for (int i = 1; i <= N; i++)
-    fit.TSS += (w != nullptr ? w[i] : 1.0) * ((y[i] - mean) * (y[i] - mean));
   return fit;
 }
 
 void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessment& fit, int Nout) {
+  const lsq::Statistics& s = fit.stats;
   std::fprintf(f, "%s\n", Title.c_str());
-  for (auto [name, value] : {std::pair{"N", fit.N}, {"parameters", fit.parameters},
-                             {"rank", fit.rank}, {"dof", fit.dof}, {"method", fit.method},
+  for (auto [name, value] : {std::pair{"N", s.N}, {"parameters", s.parameters}, {"rank", s.rank},
+                             {"dof", s.dof()}, {"method", fit.method},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
-  if (fit.weights > 0)
-    std::fprintf(f, "weights\t%s\n# weights: %s\n", fit.weights == 1 ? "w" : "sigma",
-                 fit.weights == 1 ? "the fit minimises the sum of w r^2; points of weight 0 do "
-                                    "not count in N - rank and the criteria"
-                                  : "standard deviations sigma, taken as known; the fit "
-                                    "minimises chi2, the sum of (r / sigma)^2");
-  const double n = fit.counted, log_term = n * std::log(fit.RSS / n);
-  const bool dof = fit.dof > 0, rss = fit.RSS > 0.0;
-  const double sigma = dof ? std::sqrt(fit.RSS / fit.dof) : 0.0;
-  statistic(f, "RSS", fit.RSS, true, "");
-  statistic(f, "RSS_min", fit.RSS_min, true, "");
-  statistic(f, "excess", fit.RSS / fit.RSS_min - 1.0, fit.RSS_min > 0.0,
+  if (s.weights != lsq::Weights::none)
+    std::fprintf(f, "weights\t%s\n# weights: %s\n", s.weights == lsq::Weights::weights ? "w" : "sigma",
+                 s.weights == lsq::Weights::weights
+                     ? "the fit minimises the sum of w r^2; points of weight 0 do not count in N - "
+                       "rank and the criteria"
+                     : "standard deviations sigma, taken as known; the fit minimises chi2, the "
+                       "sum of (r / sigma)^2");
+  const char* no_dof = "no degrees of freedom are left (dof = 0)";
+  const char* no_log = "RSS is 0, so ln(RSS / N) is not finite";
+  statistic(f, "RSS", s.RSS, "");
+  statistic(f, "RSS_min", fit.RSS_min, "");
+  statistic(f, "excess", fit.RSS_min > 0.0 ? s.RSS / fit.RSS_min - 1.0 : NAN,
             "RSS_min is 0: the least-squares spline passes through every point");
-  statistic(f, "sigma", sigma, dof, "no degrees of freedom are left (dof = 0)");
-  statistic(f, "R2", 1.0 - fit.RSS / fit.TSS, fit.TSS > 0.0,
-            "the ordinates are all equal (TSS = 0)");
-  statistic(f, "max_residual", fit.max_residual, true, "");
-  statistic(f, "at", fit.at, true, "");
-  statistic(f, "AIC", log_term + 2.0 * fit.rank, rss, "RSS is 0, so ln(RSS / N) is not finite");
-  statistic(f, "BIC", log_term + fit.rank * std::log(n), rss,
-            "RSS is 0, so ln(RSS / N) is not finite");
-  statistic(f, "GCV", n * fit.RSS / ((n - fit.rank) * (n - fit.rank)), dof,
-            "N equals the rank, so N - rank is 0");
-  if (fit.weights == 2) {
-    statistic(f, "chi2", fit.RSS, true, "");
-    statistic(f, "chi2/dof", fit.RSS / fit.dof, dof, "no degrees of freedom are left (dof = 0)");
-    statistic(f, "p_chi2",
-              dof ? boost::math::cdf(boost::math::complement(
-                        boost::math::chi_squared(fit.dof), fit.RSS))
-                  : 0.0,
-              dof, "no degrees of freedom are left (dof = 0)");
+  statistic(f, "sigma", s.sigma(), no_dof);
+  statistic(f, "R2", s.R2(), "the ordinates are all equal (TSS = 0)");
+  statistic(f, "max_residual", s.max_residual, "");
+  statistic(f, "at", s.at, "");
+  statistic(f, "AIC", s.AIC(), no_log);
+  statistic(f, "BIC", s.BIC(), no_log);
+  statistic(f, "GCV", s.GCV(), "N equals the rank, so N - rank is 0");
+  if (s.weights == lsq::Weights::sigmas) {
+    statistic(f, "chi2", s.RSS, "");
+    statistic(f, "chi2/dof", s.dof() > 0 ? s.RSS / s.dof() : NAN, no_dof);
+    statistic(f, "p_chi2", s.p_chi2(), no_dof);
   }
 
   std::fprintf(f, "\n\n# Confidence band of the fitted curve, 95%%: s -/+ t se\n");
-  if (fit.rank < fit.parameters) {
-    std::fprintf(f, "# left out: the data leave the spline undetermined (rank %d of %d)\n",
-                 fit.rank, fit.parameters);
-  } else if (!dof) {
+  if (s.rank < s.parameters) {
+    std::fprintf(f, "# left out: the data leave the spline undetermined (rank %d of %d)\n", s.rank,
+                 s.parameters);
+  } else if (s.dof() <= 0) {
     std::fprintf(f, "# left out: no degrees of freedom are left to estimate sigma (dof = 0)\n");
   } else {
     // Known standard deviations: se from them as they are, and the normal quantile.
-    const bool known = fit.weights == 2;
-    const double t = known ? boost::math::quantile(boost::math::normal(), 0.975)
-                           : boost::math::quantile(boost::math::students_t(fit.dof), 0.975);
-    const double scale = known ? 1.0 : sigma;
+    const double t = s.quantile();
+    const double scale = s.weights == lsq::Weights::sigmas ? 1.0 : s.sigma();
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
     OutputBuffer out(f);
     std::vector<double> block;  // rows of x, s, se, lower, upper
@@ -157,9 +134,9 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
       block.clear();
     };
     for_each_table_row(Nout, [&](double at) {
-      double s = P(at);
+      double value = P(at);
       double se = scale * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
-      block.insert(block.end(), {at, s, se, s - t * se, s + t * se});
+      block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
       if (block.size() >= std::size_t{5} << 16) format_block();
     });
     format_block();
@@ -184,14 +161,15 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
 
 void warn_about_fit(const FitAssessment& fit) {
   // An excess below 10^-9 of the spread of the ordinates is rounding, not a stopped search.
-  const double spread = fit.TSS > 0.0 ? fit.TSS : fit.RSS_min;
-  if (fit.method == 0 && fit.RSS > 1.01 * fit.RSS_min && fit.RSS - fit.RSS_min > 1e-9 * spread) {
-    double ratio = fit.RSS / fit.RSS_min;
+  const lsq::Statistics& s = fit.stats;
+  const double spread = s.TSS > 0.0 ? s.TSS : fit.RSS_min;
+  if (fit.method == 0 && s.RSS > 1.01 * fit.RSS_min && s.RSS - fit.RSS_min > 1e-9 * spread) {
+    double ratio = s.RSS / fit.RSS_min;
     if (fit.RSS_min == 0.0)
       std::fprintf(stderr,
                    "splinefit: warning: Powell's fit (Method 0) stopped at a sum of squares of "
                    "%.4g where the least-squares minimum is 0;",
-                   fit.RSS);
+                   s.RSS);
     else if (ratio < 2.0)
       std::fprintf(stderr,
                    "splinefit: warning: Powell's fit (Method 0) stopped %.3g%% above the "
@@ -206,7 +184,7 @@ void warn_about_fit(const FitAssessment& fit) {
                    ratio);
     std::fprintf(stderr, " Method 1 in Computational-parameters.dat gives the minimum\n");
   }
-  if (fit.rank < fit.parameters) {
+  if (s.rank < s.parameters) {
     std::vector<int> points(static_cast<std::size_t>(J) + 1, 0), empty, narrow;
     for (int i = 1; i <= N; i++) points[static_cast<std::size_t>(I[i])]++;
     for (int j : fit.undetermined) {
@@ -237,6 +215,6 @@ void warn_about_fit(const FitAssessment& fit) {
     std::fprintf(stderr,
                  "splinefit: warning: the data leave the spline undetermined (rank %d of %d "
                  "parameters)%s; %s\n",
-                 fit.rank, fit.parameters, why.c_str(), remedy.c_str());
+                 s.rank, s.parameters, why.c_str(), remedy.c_str());
   }
 }

@@ -8,26 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "ExactFit.hpp"
+#include "LsqSpline.hpp"
 
-// Statistics of the fitted spline (coefficients rows 1..J of c) over the N points.
-// With weights (kind 1: w, kind 2: w = 1 / sigma^2) the sums are weighted, points of weight 0 do
-// not count as observations, and for kind 2 RSS is chi^2.
+// Statistics of the fitted spline (coefficients rows 1..J of c) over the N points. With weights
+// (kind 1: w, kind 2: w = 1 / sigma^2) the sums are weighted, points of weight 0 do not count as
+// observations, and for kind 2 RSS is chi^2.
 struct FitAssessment {
-  int N = 0, counted = 0, parameters = 0, rank = 0, dof = 0, method = 0, iterations = 0;
-  int weights = 0;       // 0 none, 1 weights, 2 standard deviations
-  double RSS = 0.0;      // sum of (weighted) squared residuals of the spline as written
-  double RSS_min = 0.0;  // the same sum for the exact least-squares parameters
-  double TSS = 0.0;      // (weighted) sum of squares of the ordinates about their (weighted) mean
-  double max_residual = 0.0, at = 0.0;  // the largest |residual| and its abscissa
-  std::vector<int> undetermined;        // intervals the data leave free, when rank < parameters
-  ExactSolution exact;                  // the least-squares solution and its covariance
+  lsq::Statistics stats;          // RSS: of the spline as written
+  int method = 0, iterations = 0;
+  double RSS_min = 0.0;           // the same sum for the exact least-squares parameters
+  std::vector<int> undetermined;  // intervals the data leave free, when rank < parameters
+  lsq::Solution exact;            // the least-squares solution and its covariance
 };
 
 // Assesses the fit that fit_model(method, ...) left in c after `iterations` iterations, with the
 // weights w of kind `weights`. Runs the exact solve (after a Method 0 fit too) for RSS_min and
 // the covariance, unless `exact` holds its result already; c is left as it was.
-FitAssessment assess_fit(int method, int iterations, int weights = 0, ExactSolution exact = {});
+FitAssessment assess_fit(int method, int iterations, int weights = 0, lsq::Solution exact = {});
 
 // Writes the report: the title; one "name<TAB>value" line per statistic (10 significant digits,
 // "undefined" and a comment line where a value has no meaning; with weights a line naming their

@@ -241,7 +241,7 @@ int run() {
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
   check_fit_input(Inputpath_2, cp.Nout);
 
-  ExactSolution exact;
+  lsq::Solution exact;
   int iter = fit_model(cp.Method, cp.criterion, &exact);
   std::printf("\n%s\n", Title.c_str());
   std::printf("\nIterations in optimisation: %3d\n", iter);
