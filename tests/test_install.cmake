@@ -22,7 +22,10 @@ expect("" "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${SCRATCH}/consumer" -G "${GEN
        "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -Wall -Wextra -Wpedantic -Werror -ffp-contract=off"
        "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}")
 expect("" "${CMAKE_COMMAND}" --build "${SCRATCH}/consumer")
-# Rosenbrock's function has its least value at (1, 1); a not-a-knot spline reproduces a cubic.
+# Rosenbrock's function has its least value at (1, 1); a not-a-knot spline reproduces a cubic;
+# the least-squares spline of sin x is 1 at pi/2 with slope 0, and its integral from 0 to pi is 2.
 expect("^minimum at x = 1\\.0000, y = 1\\.0000, " "${SCRATCH}/consumer/powell_example")
 expect("^s\\(1\\.3\\) = 0\\.597000 \\(exact 0\\.597000\\), s'\\(1\\.3\\) = 3\\.070000 \\(exact 3\\.070000\\)\n$"
        "${SCRATCH}/consumer/spline_example")
+expect("^s\\(pi/2\\) = (0\\.99|1\\.00)[0-9]+ \\+- 0\\.000[0-9]+, s'\\(pi/2\\) = -?0\\.00[0-9]+, integral 0\\.\\.pi = (1\\.99|2\\.00)[0-9]+, "
+       "${SCRATCH}/consumer/lsq_example")

@@ -1,0 +1,156 @@
+// The least-squares spline library against an independent dense solve in the truncated power
+// basis (normal equations in long double): values, derivatives, integral, standard errors and
+// statistics, unweighted, weighted and with known sigmas; the same fits from several threads;
+// bad input refused with a message.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LsqSpline.hpp"
+
+namespace {
+
+using Weights = lsq::Weights;
+using Vec = std::vector<long double>;
+
+// The basis 1, t, .., t^M, (t - k)_+^M for the inner knots, or its derivative of order d, or
+// (d = -1) its integral from t0.
+Vec basis(double t, int M, const std::vector<double>& knots, int d, double t0) {
+  auto power = [&](long double u, int m) -> long double {  // d-th derivative of u^m (or integral)
+    if (d < 0) return std::pow(u, m + 1) / (m + 1);
+    long double f = 1;
+    for (int k = 0; k < d; k++) f *= m - k;
+    return m < d ? 0 : f * std::pow(u, m - d);
+  };
+  Vec b;
+  for (int m = 0; m <= M; m++) b.push_back(power(t, m) - (d < 0 ? power(t0, m) : 0));
+  for (std::size_t k = 1; k + 1 < knots.size(); k++)
+    b.push_back(t > knots[k] ? power(t - knots[k], M) - (d < 0 ? power(std::max(t0 - knots[k], 0.0), M) : 0) : 0);
+  return b;
+}
+
+// The weighted least-squares coefficients and (A^T W A)^-1, by Gauss-Jordan in long double.
+void dense_fit(const std::vector<double>& x, const std::vector<double>& y,
+               const std::vector<double>& w, int M, const std::vector<double>& knots, Vec& coef,
+               std::vector<Vec>& inverse) {
+  const std::size_t n = M + knots.size() - 1;
+  std::vector<Vec> a(n, Vec(2 * n + 1, 0));
+  for (std::size_t i = 0; i < x.size(); i++) {
+    Vec b = basis(x[i], M, knots, 0, 0);
+    for (std::size_t r = 0; r < n; r++) {
+      for (std::size_t c = 0; c < n; c++) a[r][c] += w[i] * b[r] * b[c];
+      a[r][2 * n] += w[i] * b[r] * y[i];
+    }
+  }
+  for (std::size_t r = 0; r < n; r++) a[r][n + r] = 1;
+  for (std::size_t p = 0; p < n; p++) {
+    for (std::size_t c = 2 * n + 1; c-- > p;) a[p][c] /= a[p][p];
+    for (std::size_t r = 0; r < n; r++)
+      for (std::size_t c = 2 * n + 1; r != p && c-- > p;) a[r][c] -= a[r][p] * a[p][c];
+  }
+  coef.assign(n, 0);
+  inverse.assign(n, Vec(n));
+  for (std::size_t r = 0; r < n; r++) {
+    coef[r] = a[r][2 * n];
+    for (std::size_t c = 0; c < n; c++) inverse[r][c] = a[r][n + c];
+  }
+}
+
+long double dot(const Vec& a, const Vec& b) {
+  long double s = 0;
+  for (std::size_t k = 0; k < a.size(); k++) s += a[k] * b[k];
+  return s;
+}
+
+struct Data {
+  std::vector<double> x, y, w, knots;
+};
+
+// Noisy cubic-ish data on [0, 4] in random order, with weights of every kind.
+Data make_data(unsigned seed, int n) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 4.0), s(0.5, 2.0);
+  Data d{{}, {}, {}, {0.0, 0.7, 1.5, 2.6, 4.0}};
+  for (int i = 0; i < n; i++) {
+    d.x.push_back(u(rng));
+    d.y.push_back(std::sin(2 * d.x.back()) + 0.1 * (u(rng) - 2.0));
+    d.w.push_back(s(rng));
+  }
+  return d;
+}
+
+TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
+  for (Weights kind : {Weights::none, Weights::weights, Weights::sigmas}) {
+    for (int M : {2, 3}) {
+      Data d = make_data(7 + M, 200);
+      std::span<const double> w = kind == Weights::none ? std::span<const double>() : d.w;
+      lsq::Spline s = lsq::fit(d.x, d.y, M, d.knots, w, kind);
+      std::vector<double> weight(d.x.size(), 1.0);
+      for (std::size_t i = 0; kind != Weights::none && i < d.x.size(); i++)
+        weight[i] = kind == Weights::sigmas ? 1.0 / (d.w[i] * d.w[i]) : d.w[i];
+      Vec coef;
+      std::vector<Vec> inverse;
+      dense_fit(d.x, d.y, weight, M, d.knots, coef, inverse);
+      long double rss = 0;
+      for (std::size_t i = 0; i < d.x.size(); i++)
+        rss += weight[i] * std::pow(dot(coef, basis(d.x[i], M, d.knots, 0, 0)) - d.y[i], 2);
+      const lsq::Statistics& st = s.statistics();
+      ASSERT_EQ(st.rank, M + 4);
+      EXPECT_NEAR(st.RSS, rss, 1e-10 * rss);
+      long double sigma2 = kind == Weights::sigmas ? 1 : rss / (d.x.size() - M - 4);
+      for (double t = -0.3; t <= 4.3; t += 0.05) {
+        for (int order = 0; order <= M; order++)
+          EXPECT_NEAR(s.value(t, order), dot(coef, basis(t, M, d.knots, order, 0)), 1e-8) << t;
+        EXPECT_NEAR(s.integral(t), dot(coef, basis(t, M, d.knots, -1, 0.0)), 1e-8) << t;
+        Vec b = basis(t, M, d.knots, 0, 0);
+        long double variance = 0;
+        for (std::size_t r = 0; r < b.size(); r++) variance += b[r] * dot(inverse[r], b);
+        EXPECT_NEAR(s.standard_error(t), std::sqrt(sigma2 * variance), 1e-7 * std::sqrt(sigma2 * variance));
+      }
+    }
+  }
+}
+
+TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
+  std::vector<double> alone(8), together(8);
+  auto run = [](int k, double* out) {
+    Data d = make_data(100 + k, 5000 + 1000 * k);
+    lsq::Spline s = lsq::fit(d.x, d.y, 2 + k % 2, 5 + k, d.w, Weights::weights);
+    *out = s.value(1.234, k % 3) + s.integral(3.5) + s.standard_error(2.0) + s.statistics().RSS;
+  };
+  for (int k = 0; k < 8; k++) run(k, &alone[k]);
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 8; k++) threads.emplace_back(run, k, &together[k]);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(alone, together);
+}
+
+TEST(LsqSpline, BadInputIsRefusedWithAMessage) {
+  std::vector<double> x = {0, 1, 2, 3}, y = {0, 1, 4, 9}, three = {0, 1, 2}, k = {0, 3};
+  std::vector<double> same = {1, 1, 1, 1}, nan = {0, NAN, 2, 3}, desc = {0, 2, 1, 3};
+  std::vector<double> negative = {1, -1, 1, 1};
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { lsq::fit(x, three, 3, k); }, "x holds 4 values but y 3"},
+      {[&] { lsq::fit(x, y, 4, k); }, "the degree must be 2 or 3, not 4"},
+      {[&] { lsq::fit(x, y, 3, desc); }, "knot 2 is not finite and above the knot before it"},
+      {[&] { lsq::fit(nan, y, 3, k); }, "point 1 is not finite"},
+      {[&] { lsq::fit(same, y, 3, 1); }, "two different abscissae at least"},
+      {[&] { lsq::fit(x, y, 3, 8); }, "from 1 to below twice the number of points"},
+      {[&] { lsq::fit(x, y, 3, k, negative, Weights::weights); }, "weight of point 1 is not"},
+      {[&] { lsq::fit(x, y, 3, k, three, Weights::weights); }, "w holds 3 values for 4 points"}};
+  for (const auto& [call, message] : cases) {
+    try {
+      call();
+      ADD_FAILURE() << "accepted: " << message;
+    } catch (const lsq::SplineError& error) {
+      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+    }
+  }
+}
+
+}  // namespace
