@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the bundled example data sets: 300 noisy readings of a damped oscillation with a narrow
 peak on it, in random order of abscissa (splinefit sorts them), with a third column of estimated
-uncertainties that the unweighted fit reads and ignores.
+uncertainties (standard deviations), which the knots-file example fits with.
 
     python3 examples/make_example.py     # rewrites examples/*/data/damped.*
 

@@ -45,15 +45,16 @@ Outcome run_splinefit(const fs::path& work, const std::string& arguments = "") {
 }
 
 // A fresh scratch directory for the current test, removed when the test passes.
-fs::path scratch_directory() {
-  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(test->test_suite_name()) + "." + test->name();
-  std::replace(name.begin(), name.end(), '/', '-');
-  fs::path dir = fs::path(::testing::TempDir()) / ("splinefit-" + std::to_string(getpid()) + name);
-  fs::remove_all(dir);
-  fs::create_directories(dir / "work" / "data");
-  return dir;
-}
+struct Scratch {
+  fs::path dir = fs::path(::testing::TempDir()) /
+                 ("splinefit-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path work = dir / "work";
+  Scratch() { fs::remove_all(dir), fs::create_directories(dir); }
+  ~Scratch() {
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+  }
+};
 
 // A cell of the table: \n \r \t \\ \xHH escapes, and \{N}c for N copies of the character c
 // (which may be an escape).
@@ -165,7 +166,9 @@ std::string first_reader_fault() {
 // ("<none>" removes one, "<dir>" puts a directory in its place). A refusal that one of the
 // readers finds is checked in-process, through the readers; every other run runs the program.
 TEST(Runs, EachEndsWithItsStatusAndMessage) {
-  const fs::path work = scratch_directory() / "work", here = fs::current_path();
+  Scratch scratch;
+  const fs::path& work = scratch.work;
+  const fs::path here = fs::current_path();
   for (const TableRun& r : read_runs()) {
     SCOPED_TRACE("tests/data/runs.tsv, line " + std::to_string(r.line));
     fs::remove_all(work);
@@ -237,8 +240,8 @@ class Fit : public ::testing::TestWithParam<std::string> {};
 // The run creates exactly the expected files, each byte for byte, and the expected console text
 // and warnings.
 TEST_P(Fit, ReproducesEveryOutputByteForByte) {
-  const fs::path source = GetParam(), work = scratch_directory() / "work";
-  fs::remove_all(work);
+  Scratch scratch;
+  const fs::path source = GetParam(), &work = scratch.work;
   fs::copy(source / "input", work, fs::copy_options::recursive);
   Outcome o = run_splinefit(work);
   EXPECT_EQ(o.status, 0);
