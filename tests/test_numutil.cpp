@@ -1,14 +1,9 @@
 // Offset-indexed arrays and numerror: every index of every shape addresses its row-major place,
 // views alias their parent, and every broken limit ends the run with a message naming it.
-#include <gtest/gtest.h>
-
 #include <array>
-#include <climits>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "Numutil.hpp"
+#include "table.hpp"
 
 // The allocation-failure deaths need the leak checker's or the address sanitizer's allocator to
 // return null, as malloc does, rather than abort.
@@ -106,19 +101,12 @@ void allocate(const std::string& r, const std::vector<long>& b) {
 }
 
 TEST(AllocatorLimitsDeathTest, EveryBrokenLimitEndsTheRunWithNumerrorsReportNamingIt) {
-  std::ifstream in(TEST_DATA "/library/allocator_limits.txt");
-  ASSERT_TRUE(in.is_open());
-  for (std::string line, routine, word, message; std::getline(in, line);) {
-    if (line[0] == '#') continue;
-    std::istringstream fields(line);
+  for (const Row& row : table("allocator_limits.txt")) {
     std::vector<long> bounds;
-    for (fields >> routine >> word; fields >> word && word != "|";)
-      bounds.push_back(word == "min" ? LONG_MIN : word == "max" ? LONG_MAX : std::stol(word));
-    std::string pattern = "Numerical run-time error\\.\\.\\.\n";  // then the message, literally
-    for (std::getline(fields >> std::ws, message); char c : message)
-      pattern.append(std::strchr("\\^$.|?*+()[]{}", c) ? "\\" : "").push_back(c);
-    pattern += "\n\\.\\.\\.now exiting to system\\.\\.\\.\n$";
-    EXPECT_EXIT(allocate(routine, bounds), ::testing::ExitedWithCode(1), pattern) << line;
+    std::istringstream in(row[1]);
+    for (long b; in >> b;) bounds.push_back(b);
+    EXPECT_EXIT(allocate(row[0], bounds), ::testing::ExitedWithCode(1), numerror_report(row[2]))
+        << row[1];
   }
 }
 
