@@ -18,53 +18,51 @@ namespace {
 using Weights = lsq::Weights;
 using Vec = std::vector<long double>;
 
-// The basis 1, t, .., t^M, (t - k)_+^M for the inner knots, or its derivative of order d, or
-// (d = -1) its integral from t0.
-Vec basis(double t, int M, const std::vector<double>& knots, int d, double t0) {
-  auto power = [&](long double u, int m) -> long double {  // d-th derivative of u^m (or integral)
-    if (d < 0) return std::pow(u, m + 1) / (m + 1);
-    long double f = 1;
+// The basis 1, t, .., t^M, (t - k)_+^M for the inner knots k, or its derivative of order d, or
+// (d = -1) its integral from 0, for t >= 0 or k >= 0.
+Vec basis(double t, int M, const std::vector<double>& knots, int d) {
+  auto power = [d](long double u, int m) -> long double {  // d-th derivative of u^m, or integral
+    long double f = d < 0 ? 1.0L / (m + 1) : 1;
     for (int k = 0; k < d; k++) f *= m - k;
     return m < d ? 0 : f * std::pow(u, m - d);
   };
   Vec b;
-  for (int m = 0; m <= M; m++) b.push_back(power(t, m) - (d < 0 ? power(t0, m) : 0));
+  for (int m = 0; m <= M; m++) b.push_back(power(t, m));
   for (std::size_t k = 1; k + 1 < knots.size(); k++)
-    b.push_back(t > knots[k] ? power(t - knots[k], M) - (d < 0 ? power(std::max(t0 - knots[k], 0.0), M) : 0) : 0);
+    b.push_back(t > knots[k] ? power(t - knots[k], M) : 0);
   return b;
-}
-
-// The weighted least-squares coefficients and (A^T W A)^-1, by Gauss-Jordan in long double.
-void dense_fit(const std::vector<double>& x, const std::vector<double>& y,
-               const std::vector<double>& w, int M, const std::vector<double>& knots, Vec& coef,
-               std::vector<Vec>& inverse) {
-  const std::size_t n = M + knots.size() - 1;
-  std::vector<Vec> a(n, Vec(2 * n + 1, 0));
-  for (std::size_t i = 0; i < x.size(); i++) {
-    Vec b = basis(x[i], M, knots, 0, 0);
-    for (std::size_t r = 0; r < n; r++) {
-      for (std::size_t c = 0; c < n; c++) a[r][c] += w[i] * b[r] * b[c];
-      a[r][2 * n] += w[i] * b[r] * y[i];
-    }
-  }
-  for (std::size_t r = 0; r < n; r++) a[r][n + r] = 1;
-  for (std::size_t p = 0; p < n; p++) {
-    for (std::size_t c = 2 * n + 1; c-- > p;) a[p][c] /= a[p][p];
-    for (std::size_t r = 0; r < n; r++)
-      for (std::size_t c = 2 * n + 1; r != p && c-- > p;) a[r][c] -= a[r][p] * a[p][c];
-  }
-  coef.assign(n, 0);
-  inverse.assign(n, Vec(n));
-  for (std::size_t r = 0; r < n; r++) {
-    coef[r] = a[r][2 * n];
-    for (std::size_t c = 0; c < n; c++) inverse[r][c] = a[r][n + c];
-  }
 }
 
 long double dot(const Vec& a, const Vec& b) {
   long double s = 0;
   for (std::size_t k = 0; k < a.size(); k++) s += a[k] * b[k];
   return s;
+}
+
+// The weighted least-squares coefficients (row n) and (A^T W A)^-1 (rows 0..n-1), by Gauss-Jordan
+// on the normal equations in long double.
+std::vector<Vec> dense_fit(const std::vector<double>& x, const std::vector<double>& y,
+                           const std::vector<double>& w, int M, const std::vector<double>& knots) {
+  const std::size_t n = M + knots.size() - 1;
+  std::vector<Vec> a(n, Vec(2 * n + 1, 0)), result(n + 1, Vec(n));
+  for (std::size_t i = 0; i < x.size(); i++) {
+    Vec b = basis(x[i], M, knots, 0);
+    for (std::size_t r = 0; r < n; r++) {
+      for (std::size_t c = 0; c < n; c++) a[r][c] += w[i] * b[r] * b[c];
+      a[r][2 * n] += w[i] * b[r] * y[i];
+    }
+  }
+  for (std::size_t p = 0; p < n; p++) a[p][n + p] = 1;
+  for (std::size_t p = 0; p < n; p++) {
+    for (std::size_t c = 2 * n + 1; c-- > p;) a[p][c] /= a[p][p];
+    for (std::size_t r = 0; r < n; r++)
+      for (std::size_t c = 2 * n + 1; r != p && c-- > p;) a[r][c] -= a[r][p] * a[p][c];
+  }
+  for (std::size_t r = 0; r < n; r++) {
+    result[n][r] = a[r][2 * n];
+    std::copy(a[r].begin() + n, a[r].begin() + 2 * n, result[r].begin());
+  }
+  return result;
 }
 
 struct Data {
@@ -93,24 +91,23 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
       std::vector<double> weight(d.x.size(), 1.0);
       for (std::size_t i = 0; kind != Weights::none && i < d.x.size(); i++)
         weight[i] = kind == Weights::sigmas ? 1.0 / (d.w[i] * d.w[i]) : d.w[i];
-      Vec coef;
-      std::vector<Vec> inverse;
-      dense_fit(d.x, d.y, weight, M, d.knots, coef, inverse);
+      std::vector<Vec> dense = dense_fit(d.x, d.y, weight, M, d.knots);
+      const Vec& coef = dense.back();
       long double rss = 0;
       for (std::size_t i = 0; i < d.x.size(); i++)
-        rss += weight[i] * std::pow(dot(coef, basis(d.x[i], M, d.knots, 0, 0)) - d.y[i], 2);
-      const lsq::Statistics& st = s.statistics();
-      ASSERT_EQ(st.rank, M + 4);
-      EXPECT_NEAR(st.RSS, rss, 1e-10 * rss);
+        rss += weight[i] * std::pow(dot(coef, basis(d.x[i], M, d.knots, 0)) - d.y[i], 2);
+      ASSERT_EQ(s.statistics().rank, M + 4);
+      EXPECT_NEAR(s.statistics().RSS, rss, 1e-10 * rss);
       long double sigma2 = kind == Weights::sigmas ? 1 : rss / (d.x.size() - M - 4);
-      for (double t = -0.3; t <= 4.3; t += 0.05) {
-        for (int order = 0; order <= M; order++)
-          EXPECT_NEAR(s.value(t, order), dot(coef, basis(t, M, d.knots, order, 0)), 1e-8) << t;
-        EXPECT_NEAR(s.integral(t), dot(coef, basis(t, M, d.knots, -1, 0.0)), 1e-8) << t;
-        Vec b = basis(t, M, d.knots, 0, 0);
-        long double variance = 0;
-        for (std::size_t r = 0; r < b.size(); r++) variance += b[r] * dot(inverse[r], b);
-        EXPECT_NEAR(s.standard_error(t), std::sqrt(sigma2 * variance), 1e-7 * std::sqrt(sigma2 * variance));
+      for (double t = 0.0; t <= 4.3; t += 0.05) {
+        for (int order = -1; order <= M; order++)  // the integral, the value, the derivatives
+          EXPECT_NEAR(order < 0 ? s.integral(t) : s.value(t, order),
+                      dot(coef, basis(t, M, d.knots, order)), 1e-8) << t << " " << order;
+        Vec b = basis(t, M, d.knots, 0);
+        long double se = 0;
+        for (std::size_t r = 0; r < b.size(); r++) se += b[r] * dot(dense[r], b);
+        se = std::sqrt(sigma2 * se);
+        EXPECT_NEAR(s.standard_error(t), se, 1e-7 * se);
       }
     }
   }
