@@ -8,14 +8,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "Input.hpp"
 
@@ -25,9 +22,7 @@ namespace fs = std::filesystem;
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct Outcome {
@@ -37,9 +32,9 @@ struct Outcome {
 
 // Runs the program in `work` with standard input empty; `arguments` are passed as they stand.
 Outcome run_splinefit(const fs::path& work, const std::string& arguments = "") {
-  const std::string out = (work / ".." / "out").string(), err = (work / ".." / "err").string();
+  const fs::path out = work / ".." / "out", err = work / ".." / "err";
   std::string command = "cd '" + work.string() + "' && '" SPLINEFIT_EXE "' " + arguments +
-                        " </dev/null >'" + out + "' 2>'" + err + "'";
+                        " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
   int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
@@ -61,87 +56,44 @@ struct Scratch {
 std::string decode(const std::string& cell) {
   std::string text;
   for (std::size_t k = 0; k < cell.size(); k++) {
-    if (cell[k] != '\\' || k + 1 == cell.size()) {
-      text += cell[k];
-      continue;
-    }
-    char code = cell[++k];
+    char code = cell[k] == '\\' && k + 1 < cell.size() ? cell[++k] : 0;
     if (code == 'x') {
       text += static_cast<char>(std::stoi(cell.substr(k + 1, 2), nullptr, 16));
       k += 2;
-    } else if (code == '{') {  // the character repeated may be an escape itself
+    } else if (code == '{') {
       std::size_t close = cell.find('}', k), count = std::stoul(cell.substr(k + 1, close - k - 1));
       bool escaped = cell[close + 1] == '\\';
       text.append(count, escaped ? decode(cell.substr(close + 1, 2))[0] : cell[close + 1]);
       k = close + 1 + escaped;
     } else {
-      text += code == 'n' ? '\n' : code == 'r' ? '\r' : code == 't' ? '\t' : code;
+      text += code == 0     ? cell[k]
+              : code == 'n' ? '\n'
+              : code == 'r' ? '\r'
+              : code == 't' ? '\t'
+                            : code;
     }
   }
   return text;
 }
 
-// Generated contents: "<rows N>" is a title and N rows of (0.05 i, sin 0.05 i), followed by the
-// rest of the cell; "<garbage>" 4 kB of bytes of no text format.
+// A file's content from its cell: "<rows N>" is a title and N rows of (0.05 i, sin 0.05 i),
+// then the rest of the cell; "<garbage>" 4 kB of bytes of no text format; else the cell decoded.
 std::string content(const std::string& cell) {
-  if (cell.rfind("<rows ", 0) == 0) {
-    std::size_t close = cell.find('>');
-    std::string text = "Title line\n";
-    for (long i = 0, n = std::stol(cell.substr(6)); i < n; i++) {
-      char row[64];
-      std::snprintf(row, sizeof row, "%.6f %.6f\n", 0.05 * i, std::sin(0.05 * i));
-      text += row;
-    }
-    return text + decode(cell.substr(close + 1));
+  std::string text = cell == "<garbage>" ? std::string(
+                                               "\x7F"
+                                               "ELF\x02\x01\x01\x00",
+                                               8)
+                                         : "";
+  for (unsigned k = 0, state = 12345; !text.empty() && k < 4096; k++)
+    text += static_cast<char>(((state = state * 1103515245u + 12345u) >> 16) & 0xFF);
+  if (!text.empty() || cell.rfind("<rows ", 0) != 0) return text.empty() ? decode(cell) : text;
+  text = "Title line\n";
+  for (long i = 0, n = std::stol(cell.substr(6)); i < n; i++) {
+    char row[64];
+    std::snprintf(row, sizeof row, "%.6f %.6f\n", 0.05 * i, std::sin(0.05 * i));
+    text += row;
   }
-  if (cell == "<garbage>") {
-    std::string garbage("\x7F" "ELF\x02\x01\x01\x00", 8);
-    for (unsigned k = 0, state = 12345; k < 4096; k++)
-      garbage += static_cast<char>(((state = state * 1103515245u + 12345u) >> 16) & 0xFF);
-    return garbage;
-  }
-  return decode(cell);
-}
-
-const std::map<std::string, std::string> file_names = {
-    {"control", "Control.dat"},
-    {"parameters", "Computational-parameters.dat"},
-    {"data", "data/run1.dat"},
-    {"knots", "data/run1.knots"}};
-
-// One row of runs.tsv: status, expectation, then pairs of a file (or "args") and its content.
-struct TableRun {
-  int line, status;
-  std::string expected, arguments;
-  std::vector<std::pair<std::string, std::string>> files;
-  bool readers_only = true;  // every input the run changes is one that the readers parse
-};
-
-std::vector<TableRun> read_runs() {
-  std::vector<TableRun> runs;
-  std::ifstream in(fs::path(TEST_DATA) / "runs.tsv");
-  std::string line;
-  for (int number = 1; std::getline(in, line); number++) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
-    for (std::size_t at = 0, tab; at <= line.size(); at = tab + 1) {
-      tab = std::min(line.find('\t', at), line.size());
-      cells.push_back(line.substr(at, tab - at));
-    }
-    TableRun run{number, std::stoi(cells.at(0)), decode(cells.at(1)), "", {}};
-    for (std::size_t k = 2; k + 1 < cells.size(); k += 2) {
-      if (cells[k] == "args") {
-        run.arguments = cells[k + 1];
-        run.readers_only = false;
-        continue;
-      }
-      auto alias = file_names.find(cells[k]);
-      run.readers_only &= alias != file_names.end() && cells[k + 1].rfind("<", 0) != 0;
-      run.files.emplace_back(alias != file_names.end() ? alias->second : cells[k], cells[k + 1]);
-    }
-    runs.push_back(run);
-  }
-  return runs;
+  return text + decode(cell.substr(cell.find('>') + 1));
 }
 
 // The readers in the program's order on the files in the current directory: the message of the
@@ -152,7 +104,7 @@ std::string first_reader_fault() {
     const std::string parameters = "Computational-parameters.dat";
     ComputationalParameters cp = parse_computational_parameters(read_file(parameters), parameters);
     const std::string data = rc.Path + rc.Inputfile + ".dat";
-    parse_data(read_file(data), data, rc, cp.Nmax);
+    parse_data(read_file(data), data, rc, cp.Nmax, cp.Weights);
     const std::string knots = rc.Path + rc.Inputfile + ".knots";
     if (rc.J <= 0) parse_knots(read_file(knots), knots);
   } catch (const InputError& fault) {
@@ -162,59 +114,79 @@ std::string first_reader_fault() {
   return "";
 }
 
-// Every run of the table, in a directory laid out with the defaults and then the run's files
+// Every run of the table (status, expectation, then pairs of a file and its content, or "args"
+// and the command line), in a directory laid out with the defaults and then the run's files
 // ("<none>" removes one, "<dir>" puts a directory in its place). A refusal that one of the
 // readers finds is checked in-process, through the readers; every other run runs the program.
 TEST(Runs, EachEndsWithItsStatusAndMessage) {
+  const std::map<std::string, std::string> aliases = {
+      {"control", "Control.dat"},
+      {"parameters", "Computational-parameters.dat"},
+      {"data", "data/run1.dat"},
+      {"knots", "data/run1.knots"}};
   Scratch scratch;
   const fs::path& work = scratch.work;
   const fs::path here = fs::current_path();
-  for (const TableRun& r : read_runs()) {
-    SCOPED_TRACE("tests/data/runs.tsv, line " + std::to_string(r.line));
-    fs::remove_all(work);
-    fs::create_directories(work / "data");
+  std::ifstream table(fs::path(TEST_DATA) / "runs.tsv");
+  std::string line;
+  for (int number = 1; std::getline(table, line); number++) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE("tests/data/runs.tsv, line " + std::to_string(number));
+    std::vector<std::string> cells;
+    for (std::size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1)
+      cells.push_back(line.substr(at, (tab = line.find('\t', at)) - at));
+    const int status = std::stoi(cells[0]);
+    const std::string expected = decode(cells[1]);
     std::map<std::string, std::string> files = {
         {"Control.dat", "data/ run1 1 2 0 2 3 2\n"},
         {"Computational-parameters.dat", "P\n2 Nout\n6 Precision\n1e-8\n1 Envelope\n100 Nmax\n"},
         {"data/run1.dat", "Title\n0 0\n1 1\n2 4\n3 9\n4 16\n5 25\n6 36\n"}};
-    for (const auto& [name, cell] : r.files) files[name] = cell;
+    std::string arguments;
+    bool readers_only = true;  // every input the run changes is one that the readers parse
+    for (std::size_t k = 2; k + 1 < cells.size(); k += 2) {
+      auto alias = aliases.find(cells[k]);
+      readers_only &= alias != aliases.end() && cells[k + 1].rfind("<", 0) != 0;
+      if (cells[k] == "args")
+        arguments = cells[k + 1];
+      else
+        files[alias != aliases.end() ? alias->second : cells[k]] = cells[k + 1];
+    }
+    fs::remove_all(work);
+    fs::create_directories(work / "data");
     for (const auto& [name, cell] : files) {
       if (cell == "<dir>") fs::create_directories(work / name);
       if (cell != "<none>" && cell != "<dir>")
         std::ofstream(work / name, std::ios::binary) << content(cell);
     }
-    if (r.status == 2 && r.readers_only) {
+    if (status == 2 && readers_only) {
       fs::current_path(work);
       std::string fault = first_reader_fault();
       fs::current_path(here);
       if (!fault.empty()) {
-        EXPECT_EQ(fault.substr(0, r.expected.size()), r.expected);
+        EXPECT_EQ(fault.substr(0, expected.size()), expected);
         continue;
       }
     }
-    Outcome o = run_splinefit(work, r.arguments);
-    EXPECT_EQ(o.status, r.status) << o.err.substr(0, 300);
-    bool fitted = fs::is_regular_file(work / "data/run1.res");
-    if (r.status == 2) {
-      EXPECT_EQ(o.out.find("Press enter key"), std::string::npos);
-      EXPECT_EQ(o.err.substr(0, 11 + r.expected.size()), "splinefit: " + r.expected);
-      EXPECT_EQ(o.err.find('\n'), r.arguments.empty() ? o.err.size() - 1 : o.err.find("\n\n"));
-    } else {
-      std::size_t colon = r.expected.find(':');
-      std::string where = r.expected.substr(0, colon), text = r.expected.substr(colon + 1);
-      std::string seen = where == "stdout" ? o.out : where == "stderr" ? o.err : slurp(work / where);
-      if (colon != std::string::npos) {
-        EXPECT_NE(seen.find(text), std::string::npos) << where << " lacks " << text.substr(0, 99);
-      }
-      if (r.status == 0 && r.arguments.empty() && where != "stderr") {
-        EXPECT_EQ(o.err, "");
-      }
-    }
-    EXPECT_EQ(fitted, r.status == 0 && r.arguments.empty());
+    Outcome o = run_splinefit(work, arguments);
+    EXPECT_EQ(o.status, status) << o.err.substr(0, 300);
+    const bool fitted = fs::is_regular_file(work / "data/run1.res");
+    EXPECT_EQ(fitted, status == 0 && arguments.empty());
     EXPECT_FALSE(fs::is_regular_file(work / "data/run1-1.dat") && !fitted);
-    if (!r.arguments.empty()) {
-      EXPECT_FALSE(fs::exists(work / "Control.plt"));
+    EXPECT_FALSE(!arguments.empty() && fs::exists(work / "Control.plt"));
+    if (status == 2) {  // one line, or with the usage text after it
+      EXPECT_EQ(o.out.find("Press enter key"), std::string::npos);
+      EXPECT_EQ(o.err.substr(0, 11 + expected.size()), "splinefit: " + expected);
+      EXPECT_EQ(o.err.find('\n'), arguments.empty() ? o.err.size() - 1 : o.err.find("\n\n"));
+      continue;
     }
+    std::size_t colon = expected.find(':');  // "<where>:<text>", or nothing
+    std::string where = expected.substr(0, colon), text = expected.substr(colon + 1);
+    std::string seen = where == "stdout"            ? o.out
+                       : where == "stderr"          ? o.err
+                       : colon != std::string::npos ? slurp(work / where)
+                                                    : text;
+    EXPECT_NE(seen.find(text), std::string::npos) << where << " lacks " << text.substr(0, 99);
+    EXPECT_TRUE(status != 0 || !arguments.empty() || where == "stderr" || o.err.empty()) << o.err;
   }
 }
 
@@ -248,15 +220,14 @@ TEST_P(Fit, ReproducesEveryOutputByteForByte) {
   EXPECT_EQ(o.err, slurp(source / "expected" / "stderr.txt"));  // the warnings, if any
   EXPECT_EQ(o.out, slurp(source / "expected" / "console.txt"));
   std::set<std::string> expected = files_below(source / "expected"), created = files_below(work);
-  expected.erase("console.txt");
-  expected.erase("stderr.txt");
-  for (const std::string& input : files_below(source / "input")) created.erase(input);
+  for (const std::string& name : files_below(source / "input")) created.erase(name);
+  expected.erase("console.txt"), expected.erase("stderr.txt");
   EXPECT_EQ(created, expected);
   for (const std::string& name : expected) {
     std::string want = slurp(source / "expected" / name), got = slurp(work / name);
-    auto at = std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first;
-    EXPECT_TRUE(want == got) << name << " differs from byte " << at - want.begin() << ": "
-                             << want.substr(at - want.begin(), 60);
+    std::size_t at =
+        std::mismatch(want.begin(), want.end(), got.begin(), got.end()).first - want.begin();
+    EXPECT_TRUE(want == got) << name << " differs from byte " << at << ": " << want.substr(at, 60);
   }
 }
 

@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the inputs of the golden cases listed in cases.txt into tests/golden/<case>/input/.
-
-Deterministic: the noise comes from a fixed 64-bit linear congruential generator, and every number
-is written with Python's correctly rounded formatting, so the files are the same on every run and
-every machine. The expected outputs beside them are made by make_expected.sh.
-"""
+"""Writes the inputs of the golden cases of cases.txt into tests/golden/<case>/input/, the same on
+every run and machine: the noise comes from a 64-bit linear congruential generator, and numbers
+are written with Python's correctly rounded formatting. make_expected.sh makes the outputs."""
 import math
 import os
 import shutil
@@ -14,7 +11,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 class Lcg:
     """x <- 6364136223846793005 x + 1442695040888963407 (mod 2^64); uniform in [0, 1)."""
-
     def __init__(self, seed):
         self.state = seed
 
