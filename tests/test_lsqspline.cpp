@@ -113,6 +113,17 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
   }
 }
 
+// Below M + 1 distinct abscissae no curve fits better than one through the mean ordinate at each,
+// and the fit is the polynomial of lowest degree that does so.
+TEST(LsqSpline, BelowDegreePlusOneAbscissaeTheFitPassesThroughTheMeanOrdinates) {
+  std::vector<double> x = {2, 0, 2, 1, 0, 2}, y = {5, 1, 7, 3, 3, 3};  // means 2, 3 and 5
+  lsq::Spline s = lsq::fit(x, y, 3, 2);
+  EXPECT_EQ(s.statistics().rank, 3);
+  for (double t : {0.0, 1.0, 2.0, 3.0})  // the quadratic 2 + t / 2 + t^2 / 2
+    EXPECT_NEAR(s.value(t), 2 + t / 2 + t * t / 2, 1e-12) << t;
+  EXPECT_NEAR(s.value(3, 3), 0, 1e-12);
+}
+
 TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
   std::vector<double> alone(8), together(8);
   auto run = [](int k, double* out) {
