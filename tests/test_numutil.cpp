@@ -1,6 +1,7 @@
 // Offset-indexed arrays and numerror: every index of every shape addresses its row-major place,
 // views alias their parent, and every broken limit ends the run with a message naming it.
 #include <array>
+#include <iterator>
 
 #include "Numutil.hpp"
 #include "table.hpp"
@@ -102,9 +103,8 @@ void allocate(const std::string& r, const std::vector<long>& b) {
 
 TEST(AllocatorLimitsDeathTest, EveryBrokenLimitEndsTheRunWithNumerrorsReportNamingIt) {
   for (const Row& row : table("allocator_limits.txt")) {
-    std::vector<long> bounds;
     std::istringstream in(row[1]);
-    for (long b; in >> b;) bounds.push_back(b);
+    const std::vector<long> bounds{std::istream_iterator<long>(in), {}};
     EXPECT_EXIT(allocate(row[0], bounds), ::testing::ExitedWithCode(1), numerror_report(row[2]))
         << row[1];
   }
