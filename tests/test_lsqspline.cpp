@@ -96,13 +96,19 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
       long double rss = 0;
       for (std::size_t i = 0; i < d.x.size(); i++)
         rss += weight[i] * std::pow(dot(coef, basis(d.x[i], M, d.knots, 0)) - d.y[i], 2);
+      long double mean = 0, total = 0, tss = 0;
+      for (std::size_t i = 0; i < d.x.size(); i++) mean += weight[i] * d.y[i], total += weight[i];
+      for (std::size_t i = 0; i < d.x.size(); i++)
+        tss += weight[i] * std::pow(d.y[i] - mean / total, 2);
       ASSERT_EQ(s.statistics().rank, M + 4);
       EXPECT_NEAR(s.statistics().RSS, rss, 1e-10 * rss);
+      EXPECT_NEAR(s.statistics().R2(), 1 - rss / tss, 1e-10);
       long double sigma2 = kind == Weights::sigmas ? 1 : rss / (d.x.size() - M - 4);
       for (double t = 0.0; t <= 4.3; t += 0.05) {
         for (int order = -1; order <= M; order++)  // the integral, the value, the derivatives
           EXPECT_NEAR(order < 0 ? s.integral(t) : s.value(t, order),
-                      dot(coef, basis(t, M, d.knots, order)), 1e-8) << t << " " << order;
+                      dot(coef, basis(t, M, d.knots, order)), 1e-8)
+              << t << " " << order;
         Vec b = basis(t, M, d.knots, 0);
         long double se = 0;
         for (std::size_t r = 0; r < b.size(); r++) se += b[r] * dot(dense[r], b);
@@ -122,6 +128,22 @@ TEST(LsqSpline, BelowDegreePlusOneAbscissaeTheFitPassesThroughTheMeanOrdinates) 
   for (double t : {0.0, 1.0, 2.0, 3.0})  // the quadratic 2 + t / 2 + t^2 / 2
     EXPECT_NEAR(s.value(t), 2 + t / 2 + t * t / 2, 1e-12) << t;
   EXPECT_NEAR(s.value(3, 3), 0, 1e-12);
+}
+
+// With J intervals the knots are splinefit's (N 10, J 4: x[1], (x[3] + x[4]) / 2, (x[5] + x[6]) /
+// 2, (x[8] + x[9]) / 2 and x[10]) and every point lies in its interval: the same fit as on these
+// knots. Many abscissae at once give what each gives alone, in any order.
+TEST(LsqSpline, AutomaticKnotsAreSplinefitsAndValuesOfManyAreThoseOfEach) {
+  std::vector<double> x = {9, 1, 8, 2, 7, 3, 6, 4, 5, 10}, y = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3};
+  lsq::Spline s = lsq::fit(x, y, 2, 4), on_knots = lsq::fit(x, y, 2, s.knots());
+  EXPECT_EQ(std::vector<double>(s.knots().begin(), s.knots().end()),
+            (std::vector<double>{1, 3.5, 5.5, 8.5, 10}));
+  EXPECT_NEAR(s.statistics().RSS, on_knots.statistics().RSS, 1e-12);
+  std::vector<double> t = {0.5, 3.5, 2, 12, 5.5, 5.6, 9, 1}, out(t.size());
+  for (int order = 0; order <= 3; order++) {
+    s.values(t, out, order);
+    for (std::size_t k = 0; k < t.size(); k++) EXPECT_EQ(out[k], s.value(t[k], order)) << t[k];
+  }
 }
 
 TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {

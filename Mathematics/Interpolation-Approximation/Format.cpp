@@ -38,7 +38,7 @@ bool round_to_digits(double v, int P, char* s, int& X) {
   int e;
   std::frexp(v, &e);
   X = ((e - 1) * 78913) >> 18;  // floor((e - 1) log10 2), or one above
-  long double a = std::fabs(static_cast<long double>(v)), y = 0;
+  long double a = std::fabs(static_cast<long double>(v)), y;
   for (int tries = 0;; tries++) {
     int k = P - 1 - X;
     if (tries == 3 || k < -27 || k > 27) return false;
@@ -70,7 +70,7 @@ char* scientific(char* out, const char* s, int n, int X) {
   if (n > 1) *out++ = '.', out = copy(out, s + 1, n - 1);
   *out++ = 'e';
   *out++ = X < 0 ? '-' : '+';
-  if (X < 0) X = -X;
+  X = std::abs(X);
   if (X >= 100) *out++ = static_cast<char>('0' + X / 100);
   *out++ = static_cast<char>('0' + X / 10 % 10);
   *out++ = static_cast<char>('0' + X % 10);
@@ -78,6 +78,12 @@ char* scientific(char* out, const char* s, int n, int X) {
 }
 
 }  // namespace
+
+bool rounds_by_short_path(double v, int P) {
+  char s[max_short_digits];
+  int X;
+  return P <= max_short_digits && round_to_digits(v, P, s, X);
+}
 
 // Beyond the short path: libstdc++'s to_chars with a precision uses Ryu printf, exact as glibc's
 // printf, and spells -0, inf, -inf, nan and -nan (sign bit set) as glibc does; test_format checks

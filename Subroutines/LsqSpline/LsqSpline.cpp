@@ -402,8 +402,7 @@ int Spline::interval_of(double t, int hint) const {
   return static_cast<int>(std::upper_bound(X + 1, X + J, t) - (X + 1));
 }
 
-double Spline::value(double t, int order) const {
-  const int j = interval_of(t);
+double Spline::evaluate(int j, double t, int order) const {
   const double* a = &c_[static_cast<std::size_t>(j) * 4];
   const double d = t - solution_.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
@@ -414,6 +413,8 @@ double Spline::value(double t, int order) const {
   }
   return sum;
 }
+
+double Spline::value(double t, int order) const { return evaluate(interval_of(t), t, order); }
 
 double Spline::integral(double t) const {
   const int j = interval_of(t);
@@ -428,15 +429,7 @@ void Spline::values(std::span<const double> t, std::span<double> out, int order)
   if (out.size() != t.size()) throw SplineError("values: out holds a different number of values");
   for (std::size_t k = 0, j = 0; k < t.size(); k++) {
     j = static_cast<std::size_t>(interval_of(t[k], static_cast<int>(j)));
-    const double* a = &c_[j * 4];
-    const double d = t[k] - solution_.knots[j + 1];
-    double sum = 0.0;
-    for (int m = solution_.M; m >= order; m--) {
-      double factor = 1.0;
-      for (int i = 0; i < order; i++) factor *= m - i;
-      sum = sum * d + factor * a[m];
-    }
-    out[k] = sum;
+    out[k] = evaluate(static_cast<int>(j), t[k], order);
   }
 }
 

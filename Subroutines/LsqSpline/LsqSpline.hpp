@@ -130,6 +130,7 @@ class Spline {
                        int degree, std::vector<double> knots, int intervals);
   std::size_t knots_count() const { return static_cast<std::size_t>(solution_.J) + 1; }
   int interval_of(double t, int hint = 0) const;
+  double evaluate(int j, double t, int order) const;  // interval j's polynomial
   Solution solution_;
   std::vector<double> c_;         // 4 per interval
   std::vector<double> integrals_;  // integral from X[0] to X[j], j = 0..J
