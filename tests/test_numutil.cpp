@@ -1,9 +1,13 @@
-// Offset-indexed arrays and numerror: every index of every shape addresses its row-major place,
-// views alias their parent, and every broken limit ends the run with a message naming it.
+// The Numeric modules. Offset-indexed arrays and numerror: every index of every shape addresses
+// its row-major place, views alias their parent, and every broken limit ends the run with a
+// message naming it. The paired sort: keys in order, each with its value.
+#include <algorithm>
 #include <array>
 #include <iterator>
+#include <random>
 
 #include "Numutil.hpp"
+#include "Sort2.hpp"
 #include "table.hpp"
 
 // The allocation-failure deaths need the leak checker's or the address sanitizer's allocator to
@@ -108,6 +112,27 @@ TEST(AllocatorLimitsDeathTest, EveryBrokenLimitEndsTheRunWithNumerrorsReportNami
     EXPECT_EXIT(allocate(row[0], bounds), ::testing::ExitedWithCode(1), numerror_report(row[2]))
         << row[1];
   }
+}
+
+// Random keys with 1 to 2^30 possible values, rising keys (0) and falling ones (-1); n <= 1 too.
+// Element 0 (-1, -1) must stay.
+TEST(Sort2, KeysComeOutInOrderWithTheirValues) {
+  std::mt19937_64 rng(12345);
+  for (int n : {0, 1, 2, 3, 7, 8, 9, 16, 100, 1001, 20000})
+    for (int distinct : {1, 2, 5, 50, 1 << 30, 0, -1}) {
+      std::vector<double> a{-1}, b{-1};
+      for (int k = 0; k < n; k++) {
+        a.push_back(distinct > 0 ? int(rng() % distinct) * 0.25 : distinct ? n - k : k);
+        b.push_back(a.back() * 4 + (k % 3) / 8.0);  // a value that names its key (4 key + k % 3 / 8)
+      }
+      std::vector<double> keys = a, values = b;
+      sort2(n, a.data(), b.data());
+      std::sort(keys.begin() + 1, keys.end()), std::sort(values.begin() + 1, values.end());
+      EXPECT_EQ(a, keys) << "n " << n << ", distinct " << distinct;
+      for (int k = 1; k <= n; k++) EXPECT_EQ(std::floor(b[k]) / 4, a[k]);
+      std::sort(b.begin() + 1, b.end());
+      EXPECT_EQ(b, values);
+    }
 }
 
 }  // namespace
