@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <fstream>
-#include <memory>
 #include <random>
 
 #include "Format.hpp"
@@ -46,17 +45,6 @@ char* four_numbers(char* row, std::size_t i) {
   return row;
 }
 
-// Numbers of at most P significant digits, as measured data are, lie far from a tie at P digits.
-TEST(Format, NumbersOfAtMostTheDigitsWrittenTakeTheShortPath) {
-  std::mt19937_64 random(7);
-  for (int i = 0; i < 100000; i++) {
-    int P = 1 + int(random() % 15), digits = 1 + int(random() % P);
-    double v = std::stod(std::to_string(random() % 1000000000000000).substr(0, digits) + "e" +
-                         std::to_string(int(random() % 25) - 12));
-    ASSERT_TRUE(v == 0 || rounds_by_short_path(v, P)) << v << " " << P;
-  }
-}
-
 TEST(Format, RowsFormattedOnSeveralThreadsAreTheSerialLoopsBytes) {
   auto text_of = [](unsigned threads) {
     std::string text(8 << 20, '\0');
@@ -70,11 +58,4 @@ TEST(Format, RowsFormattedOnSeveralThreadsAreTheSerialLoopsBytes) {
   };
   std::string serial = text_of(1);  // (not EXPECT_EQ below: its diff of megabytes is slow)
   EXPECT_TRUE(serial.size() > 70001u * 8 && text_of(3) == serial);
-}
-
-TEST(Format, AFailedWriteIsReportedByFlush) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> full(std::fopen("/dev/full", "w"), std::fclose);
-  OutputBuffer out(full.get());
-  out.put("lost\n");
-  EXPECT_FALSE(out.flush());
 }

@@ -1,9 +1,5 @@
-# Installs the build tree into a scratch prefix; the installed splinefit must name the plot script
-# installed beside it, and the consumer project (tests/consumer: the README's library examples)
-# must build against the installed package and print what the examples promise.
-#   cmake -DBUILD_DIR=<build tree> -DCONSUMER=<tests/consumer> -DSCRATCH=<scratch dir>
-#         -DGENERATOR=... -DCXX=... -DCXX_FLAGS=... -DLINKER_FLAGS=... -DBUILD_TYPE=...
-#         -DBINDIR=... -DDATADIR=... -P test_install.cmake
+# Installs the build tree into a scratch prefix: the installed splinefit must name its plot script,
+# and tests/consumer must build against the package and print what the README's examples promise.
 file(REMOVE_RECURSE "${SCRATCH}")
 set(prefix "${SCRATCH}/prefix")
 

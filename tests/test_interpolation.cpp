@@ -161,7 +161,7 @@ double call(const std::string& routine, const Vec& x, const Vec& y, Vec a) {
 
 // A unit ordinate at point k changes polynomial's value at xx exactly when k is in its window.
 TEST(LocalInterpolation, PolynomialDependsOnTheWindowOfPointsTheContractNames) {
-  for (const Row& row : table("windows.txt")) {
+  for (const Row& row : table("library/windows.txt")) {
     Vec a = numbers(row[0]), x(std::size_t(a[0] + 1));
     std::iota(x.begin(), x.end(), 0.0);
     for (int k = 0, first = std::stoi(row[1]); k < int(x.size()); k++) {
@@ -176,7 +176,7 @@ TEST(LocalInterpolation, PolynomialDependsOnTheWindowOfPointsTheContractNames) {
 
 // Spline and Value limits hold for their lower-case twins too.
 TEST(InterpolationLimitsDeathTest, EveryBrokenLimitEndsTheRunNamingTheRoutineAndTheLimit) {
-  for (const Row& row : table("interpolation_limits.txt"))
+  for (const Row& row : table("library/interpolation_limits.txt"))
     for (std::string routine : {row[0], row[0] == "Spline"  ? "spline"
                                         : row[0] == "Value" ? "value"
                                                             : row[0]})

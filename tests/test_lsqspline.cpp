@@ -65,27 +65,21 @@ std::vector<Vec> dense_fit(const std::vector<double>& x, const std::vector<doubl
   return result;
 }
 
+// Noisy samples of sin 2x on [0, 4] in random order, with weights of every kind.
 struct Data {
-  std::vector<double> x, y, w, knots;
-};
-
-// Noisy cubic-ish data on [0, 4] in random order, with weights of every kind.
-Data make_data(unsigned seed, int n) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(0.0, 4.0), s(0.5, 2.0);
-  Data d{{}, {}, {}, {0.0, 0.7, 1.5, 2.6, 4.0}};
-  for (int i = 0; i < n; i++) {
-    d.x.push_back(u(rng));
-    d.y.push_back(std::sin(2 * d.x.back()) + 0.1 * (u(rng) - 2.0));
-    d.w.push_back(s(rng));
+  std::vector<double> x, y, w, knots = {0.0, 0.7, 1.5, 2.6, 4.0};
+  Data(unsigned seed, int n) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> u(0.0, 4.0), s(0.5, 2.0);
+    for (int i = 0; i < n; i++) x.push_back(u(rng)), w.push_back(s(rng));
+    for (double t : x) y.push_back(std::sin(2 * t) + 0.1 * (u(rng) - 2.0));
   }
-  return d;
-}
+};
 
 TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
   for (Weights kind : {Weights::none, Weights::weights, Weights::sigmas}) {
     for (int M : {2, 3}) {
-      Data d = make_data(7 + M, 200);
+      Data d(7 + M, 200);
       std::span<const double> w = kind == Weights::none ? std::span<const double>() : d.w;
       lsq::Spline s = lsq::fit(d.x, d.y, M, d.knots, w, kind);
       std::vector<double> weight(d.x.size(), 1.0);
@@ -93,11 +87,11 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
         weight[i] = kind == Weights::sigmas ? 1.0 / (d.w[i] * d.w[i]) : d.w[i];
       std::vector<Vec> dense = dense_fit(d.x, d.y, weight, M, d.knots);
       const Vec& coef = dense.back();
-      long double rss = 0;
-      for (std::size_t i = 0; i < d.x.size(); i++)
+      long double rss = 0, mean = 0, total = 0, tss = 0;
+      for (std::size_t i = 0; i < d.x.size(); i++) {
         rss += weight[i] * std::pow(dot(coef, basis(d.x[i], M, d.knots, 0)) - d.y[i], 2);
-      long double mean = 0, total = 0, tss = 0;
-      for (std::size_t i = 0; i < d.x.size(); i++) mean += weight[i] * d.y[i], total += weight[i];
+        mean += weight[i] * d.y[i], total += weight[i];
+      }
       for (std::size_t i = 0; i < d.x.size(); i++)
         tss += weight[i] * std::pow(d.y[i] - mean / total, 2);
       ASSERT_EQ(s.statistics().rank, M + 4);
@@ -149,7 +143,7 @@ TEST(LsqSpline, AutomaticKnotsAreSplinefitsAndValuesOfManyAreThoseOfEach) {
 TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
   std::vector<double> alone(8), together(8);
   auto run = [](int k, double* out) {
-    Data d = make_data(100 + k, 5000 + 1000 * k);
+    Data d(100 + k, 5000 + 1000 * k);
     lsq::Spline s = lsq::fit(d.x, d.y, 2 + k % 2, 5 + k, d.w, Weights::weights);
     *out = s.value(1.234, k % 3) + s.integral(3.5) + s.standard_error(2.0) + s.statistics().RSS;
   };

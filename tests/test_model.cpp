@@ -4,27 +4,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Model.hpp"
+#include "table.hpp"
 
 namespace {
 
 using Vec = std::vector<double>;
 std::mt19937_64 rng(1);
 
-// The rows of numbers of tests/data/<file>, comment lines (#) left out.
+// The rows of numbers of tests/data/<file>.
 std::vector<Vec> data_rows(const char* file) {
-  std::ifstream in(std::string(TEST_DATA) + "/" + file);
   std::vector<Vec> rows;
-  for (std::string line; std::getline(in, line);)
-    if (std::istringstream row(line); line[0] != '#')
-      rows.emplace_back(std::istream_iterator<double>(row), std::istream_iterator<double>());
+  for (const Row& row : table(file)) rows.push_back(numbers(row[0]));
   return rows;
 }
 

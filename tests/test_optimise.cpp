@@ -90,7 +90,7 @@ std::pair<Objective, Gradient> objective(const std::string& name) {
 }
 
 TEST(Minimisers, FindEveryKnownMinimumAndFollowEveryHandTrace) {
-  for (const Row& row : table("minimisations.txt")) {
+  for (const Row& row : table("library/minimisations.txt")) {
     SCOPED_TRACE(row[0] + " " + row[1] + " from " + row[2] + ", ftol " + row[3]);
     auto [f, g] = objective(row[1]);
     Result r = run(row[0], numbers("0 " + row[2]), std::stod(row[3]), f, g);
@@ -112,7 +112,7 @@ TEST(Minimisers, FindEveryKnownMinimumAndFollowEveryHandTrace) {
 }
 
 TEST(Mnbrak, EveryBranchGivesTheHandDerivedBracketAndNumberOfEvaluations) {
-  for (const Row& row : table("mnbrak_branches.txt")) {
+  for (const Row& row : table("library/mnbrak_branches.txt")) {
     Vec k = numbers(row[1]), start = numbers(row[2]), expected = numbers(row[4]);
     double ax = start[0], bx = start[1], cx, fa, fb, fc, tol = std::stod(row[5]);
     Objective f = [k](const Vec& p) {

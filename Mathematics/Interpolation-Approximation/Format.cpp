@@ -79,12 +79,6 @@ char* scientific(char* out, const char* s, int n, int X) {
 
 }  // namespace
 
-bool rounds_by_short_path(double v, int P) {
-  char s[max_short_digits];
-  int X;
-  return P <= max_short_digits && round_to_digits(v, P, s, X);
-}
-
 // Beyond the short path: libstdc++'s to_chars with a precision uses Ryu printf, exact as glibc's
 // printf, and spells -0, inf, -inf, nan and -nan (sign bit set) as glibc does; test_format checks
 // both paths against snprintf.

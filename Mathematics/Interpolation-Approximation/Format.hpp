@@ -32,10 +32,6 @@ char* append_e(char* out, double v, int width, int precision);
 // max_number_chars). Returns the end; out has max_number_chars of room.
 char* append_d(char* out, int v, int width = 0);
 
-// Whether append_g and append_e round v to P significant digits by their short path, which most
-// of the program's numbers take (the others go to std::to_chars): for tests and benchmarks.
-bool rounds_by_short_path(double v, int P);
-
 // Collects text in one block and writes it with fwrite to f when the block fills and on flush. A
 // failed write is never forgotten: flush() and ok() report it from then on, and f keeps its
 // ferror indicator; what follows a failure is discarded. The destructor writes what is left
