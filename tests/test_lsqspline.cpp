@@ -152,6 +152,13 @@ TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
   for (int k = 0; k < 8; k++) threads.emplace_back(run, k, &together[k]);
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(alone, together);
+  Data d(1, 70000);  // a long solve on 3 threads and on one: the same factors, the same bits
+  std::sort(d.x.begin(), d.x.end());
+  std::vector<int> I(d.x.size() + 1);
+  for (std::size_t i = 1; i < I.size(); i++) I[i] = 1 + int(d.x[i - 1] > 1.5) + int(d.x[i - 1] > 3);
+  std::vector<double> X = {0, 0, 1.5, 3, 4};
+  lsq::Problem p{3, 3, 70000, d.x.data() - 1, d.y.data() - 1, nullptr, I.data(), X.data(), 3};
+  EXPECT_EQ(lsq::solve(p).covariance, (p.threads = 1, lsq::solve(p).covariance));
 }
 
 TEST(LsqSpline, BadInputIsRefusedWithAMessage) {

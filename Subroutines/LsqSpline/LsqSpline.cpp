@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lsq {
@@ -73,15 +74,25 @@ void rotate_in(Triangle& R, double* d, int n, double* v, double rhs) {
 // The problem's arrays under the names of the spline model, so that the solver reads as the
 // model's formulas; delta[j] = X[j+1] - X[j].
 struct Context {
-  int M, J, N, NN;
+  int M, J, N, NN, threads;
   const double *x, *y, *w, *X;
   const int* I;
   std::vector<double> widths;
   const double* delta;
 
   explicit Context(const Problem& p)
-      : M(p.M), J(p.J), N(p.N), NN(p.J + p.M), x(p.x), y(p.y), w(p.w), X(p.X), I(p.I),
-        widths(static_cast<std::size_t>(p.J) + 1, 0.0), delta(widths.data()) {
+      : M(p.M),
+        J(p.J),
+        N(p.N),
+        NN(p.J + p.M),
+        threads(p.threads),
+        x(p.x),
+        y(p.y),
+        w(p.w),
+        X(p.X),
+        I(p.I),
+        widths(static_cast<std::size_t>(p.J) + 1, 0.0),
+        delta(widths.data()) {
     for (int j = 1; j <= J; j++) widths[static_cast<std::size_t>(j)] = X[j + 1] - X[j];
   }
 
@@ -106,13 +117,14 @@ struct Context {
     for (int i = 1; i <= N; i++) h[I[i]] = std::max(h[I[i]], std::fabs(x[i] - X[I[i]]));
     double largest = *std::max_element(h.begin() + 1, h.end());
     for (int j = 1; j <= J; j++)
-      h[j] = std::isfinite(largest) && largest > 0.0 ? std::max(h[j], std::ldexp(largest, -26)) : 1.0;
+      h[j] =
+          std::isfinite(largest) && largest > 0.0 ? std::max(h[j], std::ldexp(largest, -26)) : 1.0;
     return h;
   }
 
   // Fewer than M + 1 distinct abscissae xi: the polynomial of lowest degree through the (weighted)
-  // mean ordinate at each (Newton's divided differences), as interval 1's coefficients about X[1], and
-  // every top coefficient 0, since its degree is below M. All 0 without any point.
+  // mean ordinate at each (Newton's divided differences), as interval 1's coefficients about X[1],
+  // and every top coefficient 0, since its degree is below M. All 0 without any point.
   void fit_polynomial_through_means(const std::vector<double>& xi, double* Z) const {
     const int k = static_cast<int>(xi.size());
     double d[max_size] = {}, count[max_size] = {};
@@ -137,10 +149,10 @@ struct Context {
   }
 
   // The covariance of the scaled coefficients of every interval, over sigma^2, from the factor R of
-  // interval 1 and the split-off rows: a_1 = R^-1 d, and a_j = G_j a_{j-1} + beta_j e_M / rho_j with
-  // G_j the first M rows of the shift and the row -r / rho_j, where d and every beta_j are distinct
-  // components of Q^T y, independent with variance sigma^2. So C_1 = R^-1 R^-T and
-  // C_j = G_j C_{j-1} G_j^T + e_M e_M^T / rho_j^2: O(J M^3).
+  // interval 1 and the split-off rows: a_1 = R^-1 d, and a_j = G_j a_{j-1} + beta_j e_M / rho_j
+  // with G_j the first M rows of the shift and the row -r / rho_j, where d and every beta_j are
+  // distinct components of Q^T y, independent with variance sigma^2. So C_1 = R^-1 R^-T and C_j =
+  // G_j C_{j-1} G_j^T + e_M e_M^T / rho_j^2: O(J M^3).
   std::vector<double> covariances(const Triangle& R, const std::vector<double>& split,
                                   const std::vector<double>& h) const {
     const int n = M + 1, width = n + 2;
@@ -185,8 +197,8 @@ struct Context {
   // towards the jump between the scaled top coefficients top[j - 1] and top[j]; then back
   // substitution. Writes the solution to Z and its scaled top coefficients to top and, when
   // covariance is given, the coefficients' covariances to it.
-  void solve(const std::vector<Block>& blocks, const std::vector<double>& h, std::vector<double>& top,
-             double* Z, std::vector<double>* covariance = nullptr) const {
+  void solve(const std::vector<Block>& blocks, const std::vector<double>& h,
+             std::vector<double>& top, double* Z, std::vector<double>* covariance = nullptr) const {
     const int n = M + 1, width = n + 2;
     // Per interval j >= 2, the split-off row (rho, r[0..M], beta): rho w + r . a_{j-1} = beta for
     // the scaled top coefficient w of interval j.
@@ -261,9 +273,7 @@ struct Context {
 
 }  // namespace
 
-Solution solve(const Problem& p) {
-  return Context(p).exact_solution();
-}
+Solution solve(const Problem& p) { return Context(p).exact_solution(); }
 
 Solution Context::exact_solution() const {
   Solution solution;
@@ -286,19 +296,40 @@ Solution Context::exact_solution() const {
   solution.h = interval_scales();
   const std::vector<double>& h = solution.h;
   std::vector<Block> blocks(static_cast<std::size_t>(J) + 1, Block{});
-  for (int i = 1; i <= N; i++) {
-    Block& b = blocks[I[i]];
-    double u = (x[i] - X[I[i]]) / h[I[i]], v[max_size];
-    v[0] = 1.0;
-    for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
-    if (w == nullptr) {
-      rotate_in(b.R, b.d, n, v, y[i]);
-    } else if (w[i] > 0.0) {  // the row scaled by the square root of its weight
-      const double root = std::sqrt(w[i]);
-      for (int m = 0; m <= M; m++) v[m] *= root;
-      rotate_in(b.R, b.d, n, v, root * y[i]);
+  auto rotate_points = [&](int first, int last) {  // points first..last into their blocks
+    for (int i = first; i <= last; i++) {
+      Block& b = blocks[I[i]];
+      double u = (x[i] - X[I[i]]) / h[I[i]], v[max_size];
+      v[0] = 1.0;
+      for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
+      if (w == nullptr) {
+        rotate_in(b.R, b.d, n, v, y[i]);
+      } else if (w[i] > 0.0) {  // the row scaled by the square root of its weight
+        const double root = std::sqrt(w[i]);
+        for (int m = 0; m <= M; m++) v[m] *= root;
+        rotate_in(b.R, b.d, n, v, root * y[i]);
+      }
     }
+  };
+  // Many points whose intervals never go back: a share of whole intervals per core, each block's
+  // rows rotated in the same order by one thread, so the factors are the serial loop's bits.
+  bool ascending = true;
+  for (int i = 2; i <= N && ascending; i++) ascending = I[i - 1] <= I[i];
+  const int shares = !ascending || N < (1 << 16) ? 1
+                     : threads > 0               ? threads
+                                                 : int(std::thread::hardware_concurrency());
+  std::vector<int> cuts = {1};
+  for (int t = 1; t < shares; t++) {
+    int i = std::max(cuts.back(), 1 + static_cast<int>(static_cast<long long>(N) * t / shares));
+    while (i <= N && I[i] == I[i - 1]) i++;
+    cuts.push_back(i);
   }
+  cuts.push_back(N + 1);
+  std::vector<std::thread> workers;
+  for (std::size_t t = 1; t + 1 < cuts.size(); t++)
+    workers.emplace_back(rotate_points, cuts[t], cuts[t + 1] - 1);
+  rotate_points(cuts[0], cuts[1] - 1);
+  for (std::thread& worker : workers) worker.join();
   std::vector<double> top(static_cast<std::size_t>(J) + 1, 0.0);
   for (int pass = 0; pass < passes; pass++)
     solve(blocks, h, top, Z, pass == passes - 1 ? &solution.covariance : nullptr);
@@ -487,8 +518,9 @@ Spline fit_on(std::vector<double> order, std::span<const double> x, std::span<co
   Spline s;
   const int J = static_cast<int>(knots.size()) - 1;
   knots.insert(knots.begin(), 0.0);  // 1-based
-  Problem p{degree, J, static_cast<int>(n), xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(),
-            I.data(), knots.data()};
+  Problem p{degree,    J,           static_cast<int>(n),
+            xs.data(), ys.data(),   ws.empty() ? nullptr : ws.data(),
+            I.data(),  knots.data()};
   s.solution_ = solve(p);
   s.statistics_ = describe(p, kind);
   // Interval 1 from Z[1..M+1]; interval j from interval j - 1 by the Taylor shift across its
@@ -496,13 +528,15 @@ Spline fit_on(std::vector<double> order, std::span<const double> x, std::span<co
   s.c_.assign(static_cast<std::size_t>(J) * 4, 0.0);
   s.integrals_.assign(static_cast<std::size_t>(J) + 1, 0.0);
   const std::vector<double>& Z = s.solution_.Z;
-  for (int m = 0; m <= degree; m++) s.c_[static_cast<std::size_t>(m)] = Z[static_cast<std::size_t>(m) + 1];
+  for (int m = 0; m <= degree; m++)
+    s.c_[static_cast<std::size_t>(m)] = Z[static_cast<std::size_t>(m) + 1];
   for (int j = 1; j <= J; j++) {
     const double* a = &s.c_[static_cast<std::size_t>(j - 1) * 4];
     const double d = knots[static_cast<std::size_t>(j) + 1] - knots[static_cast<std::size_t>(j)];
     double area = 0.0;
     for (int m = degree; m >= 0; m--) area = area * d + a[m] / (m + 1);
-    s.integrals_[static_cast<std::size_t>(j)] = s.integrals_[static_cast<std::size_t>(j) - 1] + area * d;
+    s.integrals_[static_cast<std::size_t>(j)] =
+        s.integrals_[static_cast<std::size_t>(j) - 1] + area * d;
     if (j == J) break;
     double* next = &s.c_[static_cast<std::size_t>(j) * 4];
     static const double binom[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
@@ -529,11 +563,11 @@ namespace {
 std::vector<double> checked_order(std::span<const double> x, std::span<const double> y,
                                   std::span<const double> w, Weights kind, int degree) {
   require(degree == 2 || degree == 3, "the degree must be 2 or 3, not " + std::to_string(degree));
-  require(x.size() == y.size(), "x holds " + std::to_string(x.size()) + " values but y " +
-                                     std::to_string(y.size()));
-  require(w.empty() || w.size() == x.size(),
-          "w holds " + std::to_string(w.size()) + " values for " + std::to_string(x.size()) +
-              " points");
+  require(x.size() == y.size(),
+          "x holds " + std::to_string(x.size()) + " values but y " + std::to_string(y.size()));
+  require(w.empty() || w.size() == x.size(), "w holds " + std::to_string(w.size()) +
+                                                 " values for " + std::to_string(x.size()) +
+                                                 " points");
   require(kind == Weights::none || !w.empty(), "weights of a kind but no weights");
   for (std::size_t k = 0; k < x.size(); k++) {
     require(std::isfinite(x[k]) && std::isfinite(y[k]),

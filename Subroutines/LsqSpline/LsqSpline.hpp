@@ -40,6 +40,7 @@ struct Problem {
   const double* w = nullptr;
   const int* I = nullptr;
   const double* X = nullptr;
+  int threads = 0;  // threads the solve may use (0: every core); the result does not depend on it
 };
 
 // The exact least-squares solution of a problem and what the uncertainty of the curve needs.
