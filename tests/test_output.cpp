@@ -9,14 +9,18 @@
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;  // the outputs' contents, then the temporaries' names
 const Files outputs = {"err", "Control.plt", "data/run1.res", "data/run1.fit", "data/run1-1.dat"};
-// Runs the program in `work`, sends `sig` after `ms` ms; returns the status a shell reports.
+// Runs the program in `work`, sends `sig` after `ms` ms (-1: as soon as the results file's
+// temporary exists, while the outputs are written); returns the status a shell reports.
 int run(const fs::path& work, int sig = 0, int ms = 0, const std::string& limit = "-1") {
   std::string command = "cd '" + work.string() + "' && SPLINEFIT_WRITE_LIMIT=" + limit +
                         " exec '" SPLINEFIT_EXE "' </dev/null >/dev/null 2>err";
   pid_t pid = fork();
   if (pid == 0 && signal(SIGINT, SIG_DFL) != SIG_ERR)  // whatever the test inherited
     _exit(execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)));
-  int raw = (usleep(static_cast<useconds_t>(ms) * 1000), sig != 0 ? kill(pid, sig) : 0);
+  for (int k = 0; ms < 0 && k < 100000 && !fs::exists(work / "data" / ("run1.res.partial-" +
+                                                       std::to_string(pid))); k++)
+    usleep(100);
+  int raw = (usleep(static_cast<useconds_t>(std::max(ms, 0)) * 1000), sig ? kill(pid, sig) : 0);
   waitpid(pid, &raw, 0);
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
