@@ -1,7 +1,5 @@
-// The least-squares spline library against an independent dense solve in the truncated power
-// basis (normal equations in long double): values, derivatives, integral, standard errors and
-// statistics, unweighted, weighted and with known sigmas; the same fits from several threads;
-// bad input refused with a message.
+// The least-squares spline library against an independent dense solve; undetermined fits; the
+// automatic knots; fits from several threads; bad input refused with a message.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,8 +16,7 @@ namespace {
 using Weights = lsq::Weights;
 using Vec = std::vector<long double>;
 
-// The basis 1, t, .., t^M, (t - k)_+^M for the inner knots k, or its derivative of order d, or
-// (d = -1) its integral from 0, for t >= 0 or k >= 0.
+// The basis 1, t, .., t^M, (t - k)_+^M (inner knots k >= 0), derivative d, or (-1) integral from 0.
 Vec basis(double t, int M, const std::vector<double>& knots, int d) {
   auto power = [d](long double u, int m) -> long double {  // d-th derivative of u^m, or integral
     long double f = d < 0 ? 1.0L / (m + 1) : 1;
@@ -113,20 +110,25 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
   }
 }
 
-// Below M + 1 distinct abscissae no curve fits better than one through the mean ordinate at each,
-// and the fit is the polynomial of lowest degree that does so.
-TEST(LsqSpline, BelowDegreePlusOneAbscissaeTheFitPassesThroughTheMeanOrdinates) {
-  std::vector<double> x = {2, 0, 2, 1, 0, 2}, y = {5, 1, 7, 3, 3, 3};  // means 2, 3 and 5
-  lsq::Spline s = lsq::fit(x, y, 3, 2);
+// Where the data leave it undetermined the fit is the smoothest least-squares spline: at fewer than
+// M + 1 abscissae the lowest-degree polynomial through the mean ordinates (weight 0 counts for
+// nothing); across intervals without points, points on a cubic give that cubic.
+TEST(LsqSpline, UndeterminedFitsAreTheSmoothestLeastSquaresSplines) {
+  std::vector<double> x = {2, 0, 2, 1, 0, 2, -1}, y = {5, 1, 7, 3, 3, 3, 99}, w(7, 1.0), cx, cy;
+  w[6] = 0;  // means 2, 3 and 5 at 0, 1 and 2: the quadratic 2 + t / 2 + t^2 / 2
+  lsq::Spline s = lsq::fit(x, y, 3, 2, w, Weights::weights);
   EXPECT_EQ(s.statistics().rank, 3);
-  for (double t : {0.0, 1.0, 2.0, 3.0})  // the quadratic 2 + t / 2 + t^2 / 2
-    EXPECT_NEAR(s.value(t), 2 + t / 2 + t * t / 2, 1e-12) << t;
+  for (double t : {0.0, 1.0, 2.0, 3.0}) EXPECT_NEAR(s.value(t), 2 + t / 2 + t * t / 2, 1e-12);
   EXPECT_NEAR(s.value(3, 3), 0, 1e-12);
+  for (double t = 0; t <= 6; t += 0.25)
+    if (t <= 1 || t >= 5) cx.push_back(t), cy.push_back(t * t * t - 3 * t);
+  lsq::Spline c = lsq::fit(cx, cy, 3, std::vector<double>{0, 1, 1.7, 3.1, 4, 5, 6});
+  EXPECT_EQ(c.statistics().rank, 8);
+  for (double t = 0; t <= 6; t += 0.1) EXPECT_NEAR(c.value(t), t * t * t - 3 * t, 1e-6) << t;
 }
 
 // With J intervals the knots are splinefit's (N 10, J 4: x[1], (x[3] + x[4]) / 2, (x[5] + x[6]) /
-// 2, (x[8] + x[9]) / 2 and x[10]) and every point lies in its interval: the same fit as on these
-// knots. Many abscissae at once give what each gives alone, in any order.
+// 2, (x[8] + x[9]) / 2, x[10]), the fit on these knots; many abscissae give what each gives.
 TEST(LsqSpline, AutomaticKnotsAreSplinefitsAndValuesOfManyAreThoseOfEach) {
   std::vector<double> x = {9, 1, 8, 2, 7, 3, 6, 4, 5, 10}, y = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3};
   lsq::Spline s = lsq::fit(x, y, 2, 4), on_knots = lsq::fit(x, y, 2, s.knots());
