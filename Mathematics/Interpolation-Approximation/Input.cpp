@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <thread>
 #include <string_view>
 #include <system_error>
+#include <thread>
+
+#include "Format.hpp"
 
 namespace {
 
@@ -261,7 +263,8 @@ void check_setting(const std::string& file, int line, const Setting& setting, do
   std::snprintf(shown_value, sizeof shown_value, "%.17g", value);
   std::string rule = setting.rule;
   if (setting.at_most_ii) rule += " ii = " + std::to_string(ii);
-  input_fault(file, line, std::string(setting.name) + " is " + shown_value + "; it must be " + rule);
+  input_fault(file, line,
+              std::string(setting.name) + " is " + shown_value + "; it must be " + rule);
 }
 
 }  // namespace
@@ -287,13 +290,15 @@ const Setting parameter_settings[parameter_count] = {
     {"Nmax", "the data file may hold at most Nmax - 2 rows", 3, int_max, "at least 3"},
     {"Method", "optional: 0 Powell's fit, 1 the exact least-squares fit", 0, 1, "0 or 1", false,
      true},
-    {"Weights", "optional, after Method: 0 column iw unused, 1 it holds weights, 2 standard "
-     "deviations", 0, 2, "0, 1 or 2", false, true},
+    {"Weights",
+     "optional, after Method: 0 column iw unused, 1 it holds weights, 2 standard "
+     "deviations",
+     0, 2, "0, 1 or 2", false, true},
 };
 
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
-  return {double(cp.Nout),     double(cp.Precision), cp.criterion,         double(cp.Envelope),
-          double(cp.Nmax),     double(cp.Method),    double(cp.Weights)};
+  return {double(cp.Nout), double(cp.Precision), cp.criterion,      double(cp.Envelope),
+          double(cp.Nmax), double(cp.Method),    double(cp.Weights)};
 }
 
 bool accepts(const Setting& setting, double value, int ii) {
@@ -333,7 +338,8 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
     lines[k] = in.line();
   }
   // ii first: the column settings are bounded by it.
-  for (int k : {3, 0, 1, 2, 4, 5}) check_setting(name, lines[k], control_settings[k], *values[k], rc.ii);
+  for (int k : {3, 0, 1, 2, 4, 5})
+    check_setting(name, lines[k], control_settings[k], *values[k], rc.ii);
   return rc;
 }
 
@@ -343,7 +349,7 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
   ComputationalParameters cp;
   in.skip_line();  // heading
   double real = 0.0;
-  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope,
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr,    &cp.Envelope,
                      &cp.Nmax, &cp.Method,    &cp.Weights};
   int lines[parameter_count] = {};
   for (int k = 0; k < parameter_count; k++) {
@@ -363,14 +369,10 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
 
 namespace {
 
-// The number of threads for `work` bytes or items of work that split into independent pieces:
-// SPLINEFIT_THREADS when it is set to a positive number, else every core; one for small work.
+// The number of threads for `work` bytes that split into independent pieces: format_threads(),
+// which SPLINEFIT_THREADS sets, at most 64; one for less than a megabyte.
 int worker_count(std::size_t work) {
-  if (work < (1u << 20)) return 1;
-  const char* setting = std::getenv("SPLINEFIT_THREADS");
-  int wanted = setting != nullptr ? std::atoi(setting) : 0;
-  if (wanted <= 0) wanted = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(wanted, 1, 64);
+  return work < (1u << 20) ? 1 : static_cast<int>(std::min(format_threads(), 64u));
 }
 
 // Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one).
@@ -426,11 +428,12 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
     if (k == iw) {
       double weight = Weights == 1 ? value : 1.0 / (value * value);
       if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
-        input_fault(name, line.number,
-                    "column " + std::to_string(k) + " holds " + shown(start, line.end) +
-                        (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
-                                      : ", not a usable standard deviation (Weights 2 needs "
-                                        "standard deviations above 0 whose 1 / sigma^2 is finite)"));
+        input_fault(
+            name, line.number,
+            "column " + std::to_string(k) + " holds " + shown(start, line.end) +
+                (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
+                              : ", not a usable standard deviation (Weights 2 needs "
+                                "standard deviations above 0 whose 1 / sigma^2 is finite)"));
       data.w[i] = weight;
     }
   }
@@ -520,7 +523,7 @@ std::vector<double> parse_knots(const std::string& text, const std::string& name
   }
   if (knots.size() < 2)
     input_fault(name, 0,
-                "holds " + std::to_string(knots.size()) + " knot" +
-                    (knots.size() == 1 ? "" : "s") + "; at least 2 are needed");
+                "holds " + std::to_string(knots.size()) + " knot" + (knots.size() == 1 ? "" : "s") +
+                    "; at least 2 are needed");
   return knots;
 }

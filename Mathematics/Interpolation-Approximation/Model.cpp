@@ -132,13 +132,10 @@ double P0(double t, int II) {
   return sum;
 }
 
-namespace {
-// The interval P and Pd use: the one holding t, capped at J at and beyond the last knot.
 int evaluation_interval(double t) {
   int II = interval(X0, J, t) + 1;
   return II == J + 1 ? J : II;
 }
-}  // namespace
 
 double P(double t) { return P0(t, evaluation_interval(t)); }
 

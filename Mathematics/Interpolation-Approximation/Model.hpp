@@ -76,7 +76,10 @@ void release_model();
 // Interval II's polynomial at t (extrapolated outside the interval); II in 1..J + 1.
 double P0(double t, int II);
 
-// The spline's value at t: interval 1 below X[2], j on X[j] <= t < X[j+1], J from X[J] on.
+// The interval P and Pd use at t: 1 below X[2], j on X[j] <= t < X[j+1], J from X[J] on.
+int evaluation_interval(double t);
+
+// The spline's value at t: P0(t, evaluation_interval(t)).
 double P(double t);
 
 // Derivative of order D (1 or 2) of the spline at t, on the interval P uses; terms up to the

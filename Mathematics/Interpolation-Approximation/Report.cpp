@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "Format.hpp"
-#include "Interpolation.hpp"
 #include "Model.hpp"
 
 namespace {
@@ -24,12 +23,6 @@ double residual_sum(double* largest, double* at) {
     }
   }
   return sum;
-}
-
-// The interval whose polynomial P uses at t.
-int evaluation_interval(double t) {
-  int j = interval(X0, J, t) + 1;
-  return j == J + 1 ? J : j;
 }
 
 // "3", "3, 5" or "3 to 7, 9" for an ascending list of intervals.
@@ -65,7 +58,12 @@ FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution 
   fit.iterations = iterations;
   fit.stats.RSS = residual_sum(&fit.stats.max_residual, &fit.stats.at);
   fit.exact = exact.Z.empty() ? lsq::solve(problem) : std::move(exact);
-  // RSS_min from the exact parameters' coefficients, with c restored afterwards.
+  // RSS_min from the exact parameters' coefficients, with c restored afterwards; after Method 1
+  // they are the coefficients in c, and RSS_min is RSS.
+  if (method == 1) {
+    fit.RSS_min = fit.stats.RSS;
+    return fit;
+  }
   const std::size_t count = static_cast<std::size_t>(J) * (M + 1);
   std::vector<double> kept(c[1], c[1] + count);
   Transfer(fit.exact.Z.data());
@@ -79,12 +77,16 @@ FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution 
 void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessment& fit, int Nout) {
   const lsq::Statistics& s = fit.stats;
   std::fprintf(f, "%s\n", Title.c_str());
-  for (auto [name, value] : {std::pair{"N", s.N}, {"parameters", s.parameters}, {"rank", s.rank},
-                             {"dof", s.dof()}, {"method", fit.method},
+  for (auto [name, value] : {std::pair{"N", s.N},
+                             {"parameters", s.parameters},
+                             {"rank", s.rank},
+                             {"dof", s.dof()},
+                             {"method", fit.method},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
   if (s.weights != lsq::Weights::none)
-    std::fprintf(f, "weights\t%s\n# weights: %s\n", s.weights == lsq::Weights::weights ? "w" : "sigma",
+    std::fprintf(f, "weights\t%s\n# weights: %s\n",
+                 s.weights == lsq::Weights::weights ? "w" : "sigma",
                  s.weights == lsq::Weights::weights
                      ? "the fit minimises the sum of w r^2; points of weight 0 do not count in N - "
                        "rank and the criteria"
@@ -123,19 +125,20 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
     OutputBuffer out(f);
     std::vector<double> block;  // rows of x, s, se, lower, upper
     auto format_block = [&] {
-      format_rows(out, block.size() / 5, 5 * (max_number_chars + 1), [&block](char* text,
-                                                                          std::size_t row) {
-        for (int k = 0; k < 5; k++) {
-          text = append_g(text, block[row * 5 + k], 10);
-          *text++ = k < 4 ? '\t' : '\n';
-        }
-        return text;
-      });
+      format_rows(out, block.size() / 5, 5 * (max_number_chars + 1),
+                  [&block](char* text, std::size_t row) {
+                    for (int k = 0; k < 5; k++) {
+                      text = append_g(text, block[row * 5 + k], 10);
+                      *text++ = k < 4 ? '\t' : '\n';
+                    }
+                    return text;
+                  });
       block.clear();
     };
     for_each_table_row(Nout, [&](double at) {
-      double value = P(at);
-      double se = scale * std::sqrt(fit.exact.variance_factor(evaluation_interval(at), at));
+      const int j = evaluation_interval(at);  // one search: P(at) is P0(at, j)
+      double value = P0(at, j);
+      double se = scale * std::sqrt(fit.exact.variance_factor(j, at));
       block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
       if (block.size() >= std::size_t{5} << 16) format_block();
     });
@@ -209,8 +212,9 @@ void warn_about_fit(const FitAssessment& fit) {
             : "the least-squares spline with the smallest jumps of the highest derivative at the "
               "knots, which carries a neighbour's polynomial across an interval without points";
     std::string remedy = fit.method == 1 ? std::string("the fit is ") + exact
-                                         : std::string("Powell's fit leaves the free combinations "
-                                                       "where its search stopped; Method 1 gives ") +
+                                         : std::string(
+                                               "Powell's fit leaves the free combinations "
+                                               "where its search stopped; Method 1 gives ") +
                                                exact;
     std::fprintf(stderr,
                  "splinefit: warning: the data leave the spline undetermined (rank %d of %d "
