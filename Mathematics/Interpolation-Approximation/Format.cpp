@@ -1,12 +1,13 @@
 #include "Format.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <thread>
 
 namespace {
@@ -20,54 +21,149 @@ char* pad_left(char* out, char* end, int width) {
   return end + gap;
 }
 
-// Up to 15 significant digits by a short path, used when it provably rounds as printf: the
-// value times 10^k with |k| <= 27 (exact in a 64-bit significand) is rounded once in long double,
-// so it is within 2^-15 of the exact product below 10^15; only a fraction within 1e-3 of one half
-// (a tie, or too close to tell) is left to std::to_chars.
+// Up to 15 significant digits by a short path in integer arithmetic; ties and the values it
+// does not take go to std::to_chars.
 constexpr int max_short_digits = 15;
-constexpr long double power10[28] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
-                                     1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
-                                     1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
-                                     1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+constexpr auto power10 = [] {
+  std::array<std::uint64_t, max_short_digits + 2> powers{1};
+  for (std::size_t i = 1; i < powers.size(); i++) powers[i] = 10 * powers[i - 1];
+  return powers;
+}();
 
-// |v| rounded to P significant digits (1 <= P <= max_short_digits) to nearest: the digits into
-// s[0..P-1] and the decimal exponent X of the rounded value. False when the short path cannot
-// decide (v zero, subnormal, not finite, too large or small, or near a tie).
-bool round_to_digits(double v, int P, char* s, int& X) {
-  if (std::numeric_limits<long double>::digits < 64 || !std::isnormal(v)) return false;
-  int e;
-  std::frexp(v, &e);
-  X = ((e - 1) * 78913) >> 18;  // floor((e - 1) log10 2), or one above
-  long double a = std::fabs(static_cast<long double>(v)), y;
+// The eight digits of q < 10^8, most significant first, as the bytes of a little-endian word:
+// the halves, quarters and digits are split in the word's lanes at once, each division by 100 or
+// 10 a multiplication and a shift that are exact in that range.
+static_assert(std::endian::native == std::endian::little, "digits assembled little-endian");
+inline std::uint64_t eight_digits(std::uint64_t q) {
+  std::uint64_t v = q / 10000 | q % 10000 << 32;
+  std::uint64_t hundreds = (v * 10486 >> 20) & 0x0000007F0000007F;
+  v = hundreds | (v - hundreds * 100) << 16;
+  std::uint64_t tens = (v * 103 >> 10) & 0x000F000F000F000F;
+  return (tens | (v - tens * 10) << 8) | 0x3030303030303030;
+}
+
+__extension__ typedef unsigned __int128 uint128;
+
+// 10^k for |k| up to the range of doubles: a 128-bit significand with its top bit set, rounded
+// down, and a binary exponent, 10^k = (significand + f) * 2^exponent with 0 <= f < 1. Built at
+// compile time in 192 bits by repeated multiplication and division by ten, each step truncated:
+// after 330 steps the error is far below the last of the 128 bits kept.
+struct Power10 {
+  uint128 significand;
+  int exponent;
+};
+constexpr int min_power = -330, max_power = 330;
+
+constexpr auto powers_of_ten = [] {
+  std::array<Power10, max_power - min_power + 1> table{};
+  auto keep = [&](int k, const std::uint64_t (&w)[3], int exponent) {
+    table[static_cast<std::size_t>(k - min_power)] = {uint128{w[0]} << 64 | w[1], exponent + 64};
+  };
+  std::uint64_t w[3] = {std::uint64_t{1} << 63, 0, 0};  // 10^0 = 2^191 * 2^-191
+  int exponent = -191;
+  keep(0, w, exponent);
+  for (int k = 1; k <= max_power; k++) {  // times ten; the carry word shifted back in
+    std::uint64_t carry = 0;
+    for (int i = 2; i >= 0; i--) {
+      uint128 p = uint128{w[i]} * 10 + carry;
+      w[i] = static_cast<std::uint64_t>(p);
+      carry = static_cast<std::uint64_t>(p >> 64);
+    }
+    int shift = std::bit_width(carry);
+    w[2] = w[2] >> shift | w[1] << (64 - shift);
+    w[1] = w[1] >> shift | w[0] << (64 - shift);
+    w[0] = w[0] >> shift | carry << (64 - shift);
+    exponent += shift;
+    keep(k, w, exponent);
+  }
+  w[0] = std::uint64_t{1} << 63, w[1] = w[2] = 0, exponent = -191;
+  for (int k = -1; k >= min_power; k--) {  // over ten; shifted left until the top bit is set
+    uint128 rest = 0;
+    for (int i = 0; i <= 2; i++) {
+      uint128 current = rest << 64 | w[i];
+      w[i] = static_cast<std::uint64_t>(current / 10);
+      rest = current % 10;
+    }
+    int shift = std::countl_zero(w[0]);
+    w[0] = w[0] << shift | w[1] >> (64 - shift);
+    w[1] = w[1] << shift | w[2] >> (64 - shift);
+    w[2] <<= shift;
+    exponent -= shift;
+    keep(k, w, exponent);
+  }
+  return table;
+}();
+
+// The short path's digits: the text of up to sixteen in one 128-bit integer, the first digit in
+// its lowest byte (the order of bytes in memory), zero bytes after the last.
+struct Digits {
+  uint128 text;
+  int count;
+};
+
+// |v| rounded to P significant digits (1 <= P <= max_short_digits) to nearest, and the decimal
+// exponent X of the rounded value. |v| = m 2^e with m of 53 bits is multiplied by 10^(P-1-X) in
+// 128-bit integers, keeping at least 61 bits below the point with an error of a few units in the
+// last of them; a fraction within 2^-52 of one half (a tie, or too close to tell) is left to the
+// exact path, as are zero, subnormals, infinities and NaNs: false then.
+bool round_to_digits(double v, int P, Digits& digits, int& X) {
+  auto bits = std::bit_cast<std::uint64_t>(v);
+  int biased = static_cast<int>(bits >> 52 & 0x7ff);
+  if (biased == 0 || biased == 0x7ff) return false;
+  std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+  int e = biased - 1075;
+  X = ((e + 52) * 78913) >> 18;  // floor(log10 |v|), or one below
+  std::uint64_t q;
+  uint128 fraction, half;
+  int shift;
   for (int tries = 0;; tries++) {
-    int k = P - 1 - X;
-    if (tries == 3 || k < -27 || k > 27) return false;
-    y = k >= 0 ? a * power10[k] : a / power10[-k];
-    if (y >= power10[P]) {
+    if (tries == 3) return false;
+    const Power10& p = powers_of_ten[static_cast<std::size_t>(P - 1 - X - min_power)];
+    uint128 y = uint128{m} * static_cast<std::uint64_t>(p.significand >> 64) +
+                (uint128{m} * static_cast<std::uint64_t>(p.significand) >> 64);
+    shift = -(e + p.exponent + 64);  // |v| 10^k = y 2^-shift, 61 <= shift <= 121 here
+    q = static_cast<std::uint64_t>(y >> shift);
+    if (q >= power10[static_cast<std::size_t>(P)]) {
       X++;
-    } else if (y < power10[P - 1]) {
+    } else if (q < power10[static_cast<std::size_t>(P - 1)]) {
       X--;
     } else {
+      fraction = y & ((uint128{1} << shift) - 1);
+      half = uint128{1} << (shift - 1);
       break;
     }
   }
-  auto q = static_cast<std::uint64_t>(y);
-  long double fraction = y - static_cast<long double>(q);
-  if (std::fabs(fraction - 0.5L) < 1e-3L) return false;
-  if (fraction > 0.5L && ++q == static_cast<std::uint64_t>(power10[P])) q /= 10, X++;
-  for (int i = P - 1; i >= 0; i--, q /= 10) s[i] = static_cast<char>('0' + q % 10);
+  uint128 distance = fraction > half ? fraction - half : half - fraction;
+  if (distance >> (shift - 52) == 0) return false;
+  q += fraction > half;
+  if (q == power10[static_cast<std::size_t>(P)]) q /= 10, X++;
+  // Sixteen digits with leading zeros; the last P of them moved down to the lowest bytes.
+  uint128 sixteen = uint128{eight_digits(q % 100000000)} << 64 | eight_digits(q / 100000000);
+  digits = {sixteen >> (8 * (16 - P)), P};
   return true;
 }
 
-char* copy(char* out, const char* s, int n) {
-  std::memcpy(out, s, static_cast<std::size_t>(n));
-  return out + n;
+// The count of digits without the zeros that end them, as %g keeps them without '#': the
+// bytes equal to '0' at the top of the text, found without a loop (the first digit is not 0).
+int without_trailing_zeros(const Digits& digits) {
+  const uint128 zeros = uint128{0x3030303030303030} << 64 | 0x3030303030303030;
+  uint128 differ = digits.text ^ zeros >> (8 * (16 - digits.count));
+  auto high = static_cast<std::uint64_t>(differ >> 64), low = static_cast<std::uint64_t>(differ);
+  return 16 - ((high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(low)) >> 3);
 }
 
-// d[.ddd]e+XX from the digits s[0..n-1], the exponent with at least two digits as printf's.
-char* scientific(char* out, const char* s, int n, int X) {
-  *out++ = s[0];
-  if (n > 1) *out++ = '.', out = copy(out, s + 1, n - 1);
+// The digits from the k-th on (k < 16), as 16 bytes at out: no call, no loop; the bytes beyond
+// the digits are room that what follows overwrites (out has max_number_chars of it).
+void store(char* out, const Digits& digits, int k = 0) {
+  uint128 text = digits.text >> (8 * k);
+  std::memcpy(out, &text, 16);
+}
+
+// d[.ddd]e+XX from the first n digits, the exponent with at least two digits as printf's.
+char* scientific(char* out, const Digits& digits, int n, int X) {
+  store(out, digits);
+  if (n > 1) out[1] = '.', store(out + 2, digits, 1), out += n + 1;
+  else out += 1;
   *out++ = 'e';
   *out++ = X < 0 ? '-' : '+';
   X = std::abs(X);
@@ -84,35 +180,37 @@ char* scientific(char* out, const char* s, int n, int X) {
 // both paths against snprintf.
 char* append_g(char* out, double v, int precision) {
   int P = std::max(precision, 1), X;
-  char s[max_short_digits];
-  if (P > max_short_digits || !round_to_digits(v, P, s, X))
+  Digits digits;
+  if (P > max_short_digits || !round_to_digits(v, P, digits, X))
     return std::to_chars(out, out + max_number_chars, v, std::chars_format::general, precision).ptr;
-  if (std::signbit(v)) *out++ = '-';
-  int n = P;  // digits left when trailing zeros are dropped, as %g does without '#'
-  while (n > 1 && s[n - 1] == '0') n--;
-  if (X < -4 || X >= P) return scientific(out, s, n, X);
-  if (X < 0) {
-    *out++ = '0';
-    *out++ = '.';
-    std::memset(out, '0', static_cast<std::size_t>(-X - 1));
-    return copy(out - X - 1, s, n);
+  *out = '-';
+  out += std::signbit(v);
+  const int n = without_trailing_zeros(digits);
+  if (X < -4 || X >= P) return scientific(out, digits, n, X);
+  if (X < 0) {  // "0." and -X - 1 zeros, at most 3, before the digits
+    std::memcpy(out, "0.000", 5);
+    store(out + 1 - X, digits);
+    return out + 1 - X + n;
   }
-  out = copy(out, s, X + 1);
-  if (n > X + 1) *out++ = '.', out = copy(out, s + X + 1, n - X - 1);
-  return out;
+  store(out, digits);  // the whole part, then the point and the rest unless n ends there
+  if (n <= X + 1) return out + X + 1;
+  out[X + 1] = '.';
+  store(out + X + 2, digits, X + 1);
+  return out + n + 1;
 }
 
 char* append_e(char* out, double v, int width, int precision) {
-  char s[max_short_digits];
+  Digits digits;
   int X;
-  if (precision + 1 > max_short_digits || !round_to_digits(v, precision + 1, s, X)) {
+  if (precision + 1 > max_short_digits || !round_to_digits(v, precision + 1, digits, X)) {
     char* end =
         std::to_chars(out, out + max_number_chars, v, std::chars_format::scientific, precision).ptr;
     return pad_left(out, end, width);
   }
   char* start = out;
-  if (std::signbit(v)) *out++ = '-';
-  return pad_left(start, scientific(out, s, precision + 1, X), width);
+  *out = '-';
+  out += std::signbit(v);
+  return pad_left(start, scientific(out, digits, precision + 1, X), width);
 }
 
 char* append_d(char* out, int v, int width) {

@@ -1,7 +1,7 @@
 // Text output that writes the same bytes as the C library's printf ("C" locale) for the
 // conversions the program uses, %.*g, %*.*e and %*d, without printf's cost: numbers are appended
-// to a caller's buffer (up to 15 digits in long double arithmetic where that provably rounds as
-// printf, else by std::to_chars, which does) and collected in a large block before each fwrite.
+// to a caller's buffer (up to 15 digits in 128-bit integer arithmetic where that provably rounds
+// as printf, else by std::to_chars, which does) and collected in a large block before each fwrite.
 // Rows of a table can be formatted on several threads.
 //
 //   OutputBuffer out(f);
