@@ -1,5 +1,7 @@
 #include "Input.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -309,7 +311,13 @@ std::string read_file(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr)
     input_fault(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
+  // A regular file in one read of its size, then whatever it may have grown by meanwhile.
   std::string text;
+  struct stat info {};
+  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    text.resize(static_cast<std::size_t>(info.st_size));
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+  }
   char buffer[1 << 16];
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
@@ -412,7 +420,7 @@ std::vector<Chunk> chunks_of(const char* begin, const char* end, int count) {
 // The row `line` into x[i], y[i] and, when iw > 0, w[i]: columns ix, iy and iw of its first ii
 // finite numbers; no buffer of ii numbers, which may be huge.
 void parse_row(const Line& line, const std::string& name, const RunControl& control, int iw,
-               int Weights, std::size_t i, DataFile& data) {
+               int Weights, std::size_t i, const DataColumns& data) {
   const char* p = line.begin;
   for (int k = 1; k <= control.ii; k++) {
     p = skip_blanks(p, line.end);
@@ -422,7 +430,10 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
                       " where ii = " + std::to_string(control.ii) + " are needed");
     double value = 0.0;
     const char* start = p;
-    p = read_finite(p, line.end, &value, name, line.number, "column " + std::to_string(k));
+    p = scan_double(start, line.end, &value);
+    // Anything read_finite would refuse goes to it for the message; a good number costs no text.
+    if (p == start || !std::isfinite(value) || (p + 1 < line.end && *p == ','))
+      p = read_finite(start, line.end, &value, name, line.number, "column " + std::to_string(k));
     if (k == control.ix) data.x[i] = value;
     if (k == control.iy) data.y[i] = value;
     if (k == iw) {
@@ -443,6 +454,20 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
 
 DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights) {
+  DataFile data;
+  DataFile title = parse_data(text, name, control, Nmax, Weights, [&](std::size_t rows) {
+    data.x.resize(rows);
+    data.y.resize(rows);
+    if (Weights > 0 && control.iw > 0) data.w.resize(rows);
+    return DataColumns{data.x.data(), data.y.data(), data.w.empty() ? nullptr : data.w.data()};
+  });
+  data.Title = std::move(title.Title);
+  data.title_is_a_row = title.title_is_a_row;
+  return data;
+}
+
+DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+                    int Nmax, int Weights, const PlaceRows& place) {
   const int iw = Weights > 0 ? control.iw : 0;
   DataFile data;
   Lines lines(text);
@@ -481,16 +506,14 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
   if (rows == 0) input_fault(name, 0, "holds no data rows after its title line");
 
-  data.x.resize(static_cast<std::size_t>(rows));
-  data.y.resize(static_cast<std::size_t>(rows));
-  if (iw > 0) data.w.resize(static_cast<std::size_t>(rows));
+  const DataColumns columns = place(static_cast<std::size_t>(rows));
   run_in_parallel(static_cast<int>(chunks.size()), [&](int k) {
     Chunk& chunk = chunks[static_cast<std::size_t>(k)];
     try {
       Lines part(chunk.begin, chunk.end, chunk.first_line);
       Line row;
       for (std::size_t i = static_cast<std::size_t>(chunk.first_row); part.next(&row);)
-        if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, data);
+        if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, columns);
     } catch (...) {
       chunk.fault = std::current_exception();
     }

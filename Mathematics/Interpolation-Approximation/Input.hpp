@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -119,6 +120,17 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
 // is not a finite positive number).
 DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights = 0);
+
+// The same, with the rows placed where the caller chooses: `place` is called once, with the
+// number of rows, after they were counted and found within Nmax and before any is converted; it
+// returns arrays of that length, and row r (from 0, in file order) goes to x[r], y[r] and, for
+// Weights 1 or 2 with iw above 0, w[r]. The returned DataFile holds the title only.
+struct DataColumns {
+  double *x, *y, *w;
+};
+using PlaceRows = std::function<DataColumns(std::size_t rows)>;
+DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+                    int Nmax, int Weights, const PlaceRows& place);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make

@@ -37,8 +37,13 @@ void write_plot_control(const RunControl& rc) {
 bool load_data(const RunControl& rc, const ComputationalParameters& cp, const std::string& name,
                std::string* Title, bool* title_is_a_row) {
   DataFile data;
+  const bool weighted = cp.Weights > 0;
   try {
-    data = parse_data(read_file(name), name, rc, cp.Nmax, cp.Weights);
+    std::string text = read_file(name);
+    data = parse_data(text, name, rc, cp.Nmax, cp.Weights, [&](std::size_t rows) {
+      allocate_points(static_cast<int>(rows), rc.M, weighted);
+      return DataColumns{x + 1, y + 1, weighted ? w + 1 : nullptr};
+    });
   } catch (const TooManyDataRows& too_many) {
     std::printf("\nThe program thinks you have more than %d data points", too_many.Nmax);
     std::printf(
@@ -51,12 +56,6 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   }
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
-  const bool weighted = !data.w.empty();
-  allocate_points(static_cast<int>(data.x.size()), rc.M, weighted);
-  for (int i = 1; i <= N; i++) {
-    x[i] = data.x[static_cast<std::size_t>(i - 1)];
-    y[i] = data.y[static_cast<std::size_t>(i - 1)];
-  }
   if (!weighted) {
     sort2(N, x, y);
     return true;
@@ -67,10 +66,11 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   std::vector<double> number(static_cast<std::size_t>(N) + 1);
   for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
   sort2(N, x, number.data());
+  std::vector<double> unsorted_y(y + 1, y + N + 1), unsorted_w(w + 1, w + N + 1);
   for (int i = 1; i <= N; i++) {
     std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;
-    y[i] = data.y[from];
-    w[i] = data.w[from];
+    y[i] = unsorted_y[from];
+    w[i] = unsorted_w[from];
   }
   return true;
 }
