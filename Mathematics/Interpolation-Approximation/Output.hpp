@@ -44,6 +44,7 @@ class OutputFile {
   friend void commit_outputs(std::initializer_list<OutputFile*> files);
   static ssize_t write_to_file(void* cookie, const char* buffer, std::size_t size);
   std::string sync_and_close();
+  void start_writeback(std::size_t more);
   void discard();
 
   std::string name_, temporary_;
@@ -51,6 +52,7 @@ class OutputFile {
   int fd_ = -1;
   int slot_ = -1;  // index of the temporary's name in the signal handler's table
   int error_ = 0;  // errno of the first failed write
+  long long written_ = 0, started_ = 0;  // bytes written, and those whose writeback started
 };
 
 // Flushes, syncs and closes every file; when all were written completely, renames each over its
