@@ -30,12 +30,16 @@ TEST(Format, SpecialValuesTheirNeighboursAndPowersOfTenMatchPrintfAtEveryPrecisi
         for (int p = 0; p <= 99; p++) ASSERT_NO_FATAL_FAILURE(expect_like_printf(u, p));
 }
 
-TEST(Format, RandomBitPatternsOfEveryExponentMatchPrintfAtRandomPrecisions) {
+TEST(Format, RandomBitPatternsOfEveryExponentAndNearTiesMatchPrintfAtRandomPrecisions) {
   std::mt19937_64 random(20240611);
-  for (int i = 0; i < 200000; i++) {  // odd i: 17 digits, 1e-25..1e35, short rounding path
-    double v = std::bit_cast<double>(i % 2 ? random() >> 12 | 0x3ff0000000000000 : random());
-    if (i % 2) v *= std::pow(10.0, int(random() % 60) - 25);
-    ASSERT_NO_FATAL_FAILURE(expect_like_printf(v, 1 + int(random() % (i % 2 ? 17 : 99))));
+  for (int i = 0; i < 300000; i++) {  // i % 3: any bits; 17 digits, 1e-25..1e35; a near tie
+    int p = 1 + int(random() % (i % 3 ? 17 : 99));
+    double v = std::bit_cast<double>(i % 3 ? random() >> 12 | 0x3ff0000000000000 : random());
+    if (i % 3 == 1) v *= std::pow(10.0, int(random() % 60) - 25);
+    std::string tie = std::to_string(1 + random() % 9);  // p digits and a 5: a hair from a tie
+    while (i % 3 == 2 && int(tie.size()) < p) tie += char('0' + random() % 10);
+    if (i % 3 == 2) v = std::strtod((tie + "5e" + std::to_string(int(random() % 80) - 40)).c_str(), 0);
+    ASSERT_NO_FATAL_FAILURE(expect_like_printf(v, p));
   }
 }
 

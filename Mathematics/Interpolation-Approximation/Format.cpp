@@ -103,9 +103,10 @@ struct Digits {
 
 // |v| rounded to P significant digits (1 <= P <= max_short_digits) to nearest, and the decimal
 // exponent X of the rounded value. |v| = m 2^e with m of 53 bits is multiplied by 10^(P-1-X) in
-// 128-bit integers, keeping at least 61 bits below the point with an error of a few units in the
-// last of them; a fraction within 2^-52 of one half (a tie, or too close to tell) is left to the
-// exact path, as are zero, subnormals, infinities and NaNs: false then.
+// 128-bit integers, which leaves at least 61 bits below the point with an error of a few units
+// in the last of them; the top 64 of those bits decide the rounding. A fraction within 2^-52 of
+// one half (a tie, or too close to tell) is left to the exact path, as are zero, subnormals,
+// infinities and NaNs: false then.
 bool round_to_digits(double v, int P, Digits& digits, int& X) {
   auto bits = std::bit_cast<std::uint64_t>(v);
   int biased = static_cast<int>(bits >> 52 & 0x7ff);
@@ -113,33 +114,36 @@ bool round_to_digits(double v, int P, Digits& digits, int& X) {
   std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
   int e = biased - 1075;
   X = ((e + 52) * 78913) >> 18;  // floor(log10 |v|), or one below
-  std::uint64_t q;
-  uint128 fraction, half;
-  int shift;
+  std::uint64_t q, fraction;
   for (int tries = 0;; tries++) {
     if (tries == 3) return false;
     const Power10& p = powers_of_ten[static_cast<std::size_t>(P - 1 - X - min_power)];
     uint128 y = uint128{m} * static_cast<std::uint64_t>(p.significand >> 64) +
                 (uint128{m} * static_cast<std::uint64_t>(p.significand) >> 64);
-    shift = -(e + p.exponent + 64);  // |v| 10^k = y 2^-shift, 61 <= shift <= 121 here
-    q = static_cast<std::uint64_t>(y >> shift);
+    // |v| 10^k = y 2^-shift with 61 <= shift <= 121, that is (y 2^3) 2^-(64 + s), 0 <= s <= 60.
+    y <<= 3;
+    const int s = -(e + p.exponent + 64) + 3 - 64;
+    const auto high = static_cast<std::uint64_t>(y >> 64), low = static_cast<std::uint64_t>(y);
+    q = high >> s;
+    fraction = high << 1 << (63 - s) | low >> s;
     if (q >= power10[static_cast<std::size_t>(P)]) {
       X++;
     } else if (q < power10[static_cast<std::size_t>(P - 1)]) {
       X--;
     } else {
-      fraction = y & ((uint128{1} << shift) - 1);
-      half = uint128{1} << (shift - 1);
       break;
     }
   }
-  uint128 distance = fraction > half ? fraction - half : half - fraction;
-  if (distance >> (shift - 52) == 0) return false;
+  constexpr std::uint64_t half = std::uint64_t{1} << 63, doubt = std::uint64_t{1} << 12;
+  if (fraction - half + doubt < 2 * doubt) return false;
   q += fraction > half;
   if (q == power10[static_cast<std::size_t>(P)]) q /= 10, X++;
-  // Sixteen digits with leading zeros; the last P of them moved down to the lowest bytes.
-  uint128 sixteen = uint128{eight_digits(q % 100000000)} << 64 | eight_digits(q / 100000000);
-  digits = {sixteen >> (8 * (16 - P)), P};
+  if (P <= 8) {  // the last P of eight digits, moved down to the lowest bytes
+    digits = {eight_digits(q) >> (8 * (8 - P)), P};
+  } else {  // the last P of sixteen
+    uint128 sixteen = uint128{eight_digits(q % 100000000)} << 64 | eight_digits(q / 100000000);
+    digits = {sixteen >> (8 * (16 - P)), P};
+  }
   return true;
 }
 
@@ -229,13 +233,22 @@ char* OutputBuffer::room(std::size_t n) {
 }
 
 void OutputBuffer::put(std::string_view text) {
+  if (text.size() >= block_.size()) {  // written as it is, after what was collected before it
+    write_block();
+    write(text.data(), text.size());
+    return;
+  }
   char* at = room(text.size());
   std::memcpy(at, text.data(), text.size());
   used_ += text.size();
 }
 
+void OutputBuffer::write(const char* data, std::size_t size) {
+  if (ok_ && size > 0 && std::fwrite(data, 1, size, f_) != size) ok_ = false;
+}
+
 void OutputBuffer::write_block() {
-  if (ok_ && used_ > 0 && std::fwrite(block_.data(), 1, used_, f_) != used_) ok_ = false;
+  write(block_.data(), used_);
   used_ = 0;
 }
 
@@ -284,20 +297,33 @@ void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
     for (std::size_t i = 0; i < n; i++) out.advance_to(row_text(out.room(max_row_chars), i));
     return;
   }
-  // Each round gives thread t the rows from first + t * rows_per_block; the calling thread takes
-  // block 0, then the blocks are appended in row order.
-  std::vector<std::vector<char>> text(threads);
-  std::vector<std::size_t> used(threads);
-  for (std::size_t first = 0; first < n; first += threads * rows_per_block) {
-    auto block = [&](unsigned t) {
+  // Rounds of one block of rows per thread, the text of each round in one of two sets of
+  // buffers: while the threads format a round, the calling thread appends the round before, in
+  // row order, so that writing overlaps formatting.
+  const std::size_t round_rows = threads * rows_per_block;
+  std::vector<std::vector<char>> text[2] = {std::vector<std::vector<char>>(threads),
+                                            std::vector<std::vector<char>>(threads)};
+  std::vector<std::size_t> used[2] = {std::vector<std::size_t>(threads),
+                                      std::vector<std::size_t>(threads)};
+  auto start_round = [&](std::size_t first, int side) {
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; t++) {
       std::size_t begin = std::min(n, first + t * rows_per_block);
       std::size_t end = std::min(n, begin + rows_per_block);
-      used[t] = format_block(text[t], begin, end, max_row_chars, row_text);
-    };
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < threads; t++) workers.emplace_back(block, t);
-    block(0);
-    for (std::thread& worker : workers) worker.join();
-    for (unsigned t = 0; t < threads; t++) out.put(std::string_view(text[t].data(), used[t]));
+      used[side][t] = 0;
+      if (begin < end)
+        workers.emplace_back([&, begin, end, side, t] {
+          used[side][t] = format_block(text[side][t], begin, end, max_row_chars, row_text);
+        });
+    }
+    return workers;
+  };
+  std::vector<std::thread> running = start_round(0, 0);
+  for (std::size_t first = 0; first < n; first += round_rows) {
+    const int side = static_cast<int>(first / round_rows % 2);
+    for (std::thread& worker : running) worker.join();
+    running.clear();
+    if (first + round_rows < n) running = start_round(first + round_rows, 1 - side);
+    for (unsigned t = 0; t < threads; t++) out.put(std::string_view(text[side][t].data(), used[side][t]));
   }
 }

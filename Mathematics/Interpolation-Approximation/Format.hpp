@@ -66,6 +66,7 @@ class OutputBuffer {
   bool ok() const { return ok_; }
 
  private:
+  void write(const char* data, std::size_t size);
   void write_block();
   std::FILE* f_;
   std::vector<char> block_;
