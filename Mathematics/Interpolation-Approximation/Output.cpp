@@ -158,20 +158,31 @@ OutputFile::OutputFile(std::string name)
 
 OutputFile::~OutputFile() { discard(); }
 
-// Flushes the stream and syncs the file: "" or the reason of the first failure. Closes both.
+void OutputFile::finish() {
+  if (std::fflush(f_) != 0 || std::ferror(f_) != 0) return;  // sync_and_close reports it
+  syncing_ = std::thread([this] { sync_error_ = fsync(fd_) != 0 ? errno : 0; });
+}
+
+// Flushes the stream and syncs the file (or waits for the sync that finish started): "" or the
+// reason of the first failure. Closes both.
 std::string OutputFile::sync_and_close() {
   std::string reason;
   if (std::fflush(f_) != 0 || std::ferror(f_) != 0)
     reason = std::strerror(error_ != 0 ? error_ : errno);
   std::fclose(f_);
   f_ = nullptr;
-  if (fsync(fd_) != 0 && reason.empty()) reason = std::strerror(errno);
+  if (syncing_.joinable())
+    syncing_.join();
+  else
+    sync_error_ = fsync(fd_) != 0 ? errno : 0;
+  if (sync_error_ != 0 && reason.empty()) reason = std::strerror(sync_error_);
   if (close(fd_) != 0 && reason.empty()) reason = std::strerror(errno);
   fd_ = -1;
   return reason;
 }
 
 void OutputFile::discard() {
+  if (syncing_.joinable()) syncing_.join();
   if (f_ != nullptr) std::fclose(f_);
   if (fd_ >= 0) close(fd_);
   f_ = nullptr;

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <thread>
 
 // An output file under construction. Not copyable; it keeps its address while it exists.
 class OutputFile {
@@ -38,6 +39,10 @@ class OutputFile {
 
   // The stream to write the content to (buffered; errors show at commit_outputs).
   std::FILE* get() const { return f_; }
+  // Says the content is complete: flushes the stream and starts syncing the file to disk on a
+  // thread of its own, so that the wait overlaps the rest of the run. Nothing may be written to
+  // the stream after it; commit_outputs collects the outcome.
+  void finish();
   const std::string& name() const { return name_; }
 
  private:
@@ -51,11 +56,13 @@ class OutputFile {
   std::FILE* f_ = nullptr;
   int fd_ = -1;
   int slot_ = -1;  // index of the temporary's name in the signal handler's table
-  int error_ = 0;  // errno of the first failed write
+  int error_ = 0;       // errno of the first failed write
+  int sync_error_ = 0;  // errno of a failed fsync
+  std::thread syncing_;
   long long written_ = 0, started_ = 0;  // bytes written, and those whose writeback started
 };
 
-// Flushes, syncs and closes every file; when all were written completely, renames each over its
+// Flushes, syncs (or waits for the syncs that finish started) and closes every file; when all were written completely, renames each over its
 // final name, in order, with SIGINT, SIGTERM and SIGHUP held back until the last rename is done,
 // then syncs the directories. Otherwise removes every temporary, leaves every final name as it
 // was, and throws InputError "<first failing name>: cannot be written: <reason>.". A rename that

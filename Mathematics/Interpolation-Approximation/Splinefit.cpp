@@ -248,17 +248,21 @@ int run() {
   complete_end_row();
   FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights, std::move(exact));
 
+  // Each file is synced to disk while the next is written.
   OutputFile results(Outputpath);
   write_results(results.get(), Title, cp.Precision, cp.Nout);
+  // Without an envelope file, the results file ends with a line break.
+  if (cp.Envelope == 0) std::fprintf(results.get(), "\n");
+  results.finish();
   OutputFile report(rc.Path + rc.Inputfile + ".fit");
   write_fit_report(report.get(), Title, fit, cp.Nout);
+  report.finish();
   if (cp.Envelope != 0) {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
     write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope);
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
     commit_outputs({&results, &report, &envelope});
   } else {
-    std::fprintf(results.get(), "\n");  // without an envelope file, the results file ends so
     commit_outputs({&results, &report});
   }
   if (cp.Weights == 0 && rc.iw > 0)
