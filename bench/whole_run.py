@@ -4,13 +4,17 @@
     bench/whole_run.py <splinefit> [--points 1000000] [--repeat 5] [--threads 0]
 
 Writes a data set of N points (a noisy sine, six significant digits, in ascending abscissa) into
-a scratch directory, then times, each --repeat times, and reports the medians in seconds:
+a scratch directory, then times, each --repeat times, one after the other, and reports the medians
+in seconds:
   - splinefit, the whole run with Method 1 (cubic, J = 50): reading, sorting, the fit and every
     output file, the fit report included; with SPLINEFIT_THREADS set to --threads when it is not 0;
-  - the yardstick: numpy.loadtxt of the same file, then SciPy's make_lsq_spline on the same knots.
-    SciPy 1.10 wants strictly increasing abscissae, so repeated ones are merged first (mean
-    ordinate, weight sqrt(count): the same least-squares spline), and that is counted in its time.
-The machine is shared, so the medians of several runs are compared, one run after the other.
+  - the yardstick, a Python script run as a user runs it (python3 fit.py): numpy.loadtxt of the
+    same file, then SciPy's make_lsq_spline on the same knots. SciPy 1.10 wants strictly
+    increasing abscissae, so repeated ones are merged first (mean ordinate, weight sqrt(count):
+    the same least-squares spline), and that is counted in its time. Both programs are timed as
+    processes, from start to exit; the script also reports its own time from the end of its
+    imports to the fitted spline ("in process"), which leaves out the interpreter and the imports.
+The machine is shared, so the medians of several runs are compared.
 Needs python3-numpy and python3-scipy (Debian packages).
 """
 import argparse
@@ -23,7 +27,6 @@ import tempfile
 import time
 
 import numpy as np
-from scipy.interpolate import make_lsq_spline
 
 
 def write_inputs(work, n, J):
@@ -50,22 +53,35 @@ def run_splinefit(program, work, threads):
     return time.perf_counter() - start
 
 
+YARDSTICK = """
+import math, sys, time
+import numpy as np
+from scipy.interpolate import make_lsq_spline
+start = time.perf_counter()
+data = np.loadtxt(sys.argv[1], skiprows=1)
+x, y = data[:, 0], data[:, 1]
+order = np.argsort(x, kind="stable")
+x, y = x[order], y[order]
+ux, first, count = np.unique(x, return_index=True, return_counts=True)
+uy, w = np.add.reduceat(y, first) / count, np.sqrt(count)
+n, J = len(x), int(sys.argv[2])  # the automatic knots: equal numbers of points per interval
+ends = [int(math.floor(j * n / J + 0.5)) for j in range(1, J)]
+inner = [0.5 * (x[e - 1] + x[e]) for e in ends]
+t = np.r_[[x[0]] * 4, inner, [x[-1]] * 4]
+spline = make_lsq_spline(ux, uy, t, k=3, w=w)
+print(time.perf_counter() - start)
+"""
+
+
 def run_yardstick(work, J):
+    """The process's time from start to exit, and the script's own time after its imports."""
+    script = os.path.join(work, "fit.py")
+    with open(script, "w") as f:
+        f.write(YARDSTICK)
     start = time.perf_counter()
-    data = np.loadtxt(os.path.join(work, "data", "sine.dat"), skiprows=1)
-    x, y = data[:, 0], data[:, 1]
-    order = np.argsort(x, kind="stable")
-    x, y = x[order], y[order]
-    ux, first, count = np.unique(x, return_index=True, return_counts=True)
-    sums = np.add.reduceat(y, first)
-    uy, w = sums / count, np.sqrt(count)
-    n = len(x)  # the automatic knots: equal numbers of points per interval, as splinefit places them
-    ends = [int(math.floor(j * n / J + 0.5)) for j in range(1, J)]
-    inner = [0.5 * (x[e - 1] + x[e]) for e in ends]
-    t = np.r_[[x[0]] * 4, inner, [x[-1]] * 4]
-    spline = make_lsq_spline(ux, uy, t, k=3, w=w)
-    elapsed = time.perf_counter() - start
-    return elapsed, spline
+    done = subprocess.run(["/usr/bin/python3", script, os.path.join(work, "data", "sine.dat"),
+                           str(J)], capture_output=True, text=True, check=True)
+    return time.perf_counter() - start, float(done.stdout)
 
 
 def main():
@@ -81,16 +97,19 @@ def main():
     work = tempfile.mkdtemp(prefix="splinefit-whole-run-")
     try:
         write_inputs(work, args.points, J)
-        ours, theirs = [], []
+        ours, theirs, inside = [], [], []
         for _ in range(args.repeat):
             ours.append(run_splinefit(program, work, args.threads))
             if not args.no_yardstick:
-                theirs.append(run_yardstick(work, J)[0])
+                whole, fit = run_yardstick(work, J)
+                theirs.append(whole)
+                inside.append(fit)
         a = statistics.median(ours)
         line = "N = %d, threads %s: splinefit %.3f s" % (args.points, args.threads or "all", a)
         if theirs:
-            b = statistics.median(theirs)
-            line += ", numpy.loadtxt + make_lsq_spline %.3f s, ratio %.2f" % (b, a / b)
+            b, c = statistics.median(theirs), statistics.median(inside)
+            line += (", python3 + numpy.loadtxt + make_lsq_spline %.3f s, ratio %.2f"
+                     " (in process %.3f s, ratio %.2f)" % (b, a / b, c, a / c))
         print(line)
     finally:
         shutil.rmtree(work, ignore_errors=True)
