@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,15 +64,40 @@ const char* scan_int(const char* p, const char* end, int* value, bool* overflow)
   return q;
 }
 
+// The usual number of a data file, [sign]digits[.digits] with at most 19 digits in all and no
+// more of a number after it: its digits make an integer w, and when w <= 2^53, w / 10^decimals is
+// one correctly rounded division of two exact doubles, the value strtod gives (the sign applies
+// last, so "-0" is -0). Returns the end, or nullptr for anything else.
+const char* plain_decimal(const char* p, const char* end, double* value) {
+  static constexpr double tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                    1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) p++;
+  std::uint64_t w = 0;
+  int digits = 0, decimals = 0;
+  for (; p < end && *p >= '0' && *p <= '9' && digits < 20; p++, digits++) w = 10 * w + (*p - '0');
+  if (p < end && *p == '.')
+    for (p++; p < end && *p >= '0' && *p <= '9' && digits < 20; p++, digits++, decimals++)
+      w = 10 * w + (*p - '0');
+  if (digits == 0 || digits > 19 || w > std::uint64_t{1} << 53) return nullptr;
+  if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == 'x' ||
+                  *p == 'X'))
+    return nullptr;
+  const double v = static_cast<double>(w) / tens[decimals];
+  *value = negative ? -v : v;
+  return p;
+}
+
 // "%le" / "%lf": the longest prefix that strtod converts (decimal, exponent, hexadecimal, inf,
 // nan). Returns the end of the number, or p when there is none. A number never contains
 // whitespace, so only the item up to the next whitespace is converted; an item longer than 511
 // bytes (hundreds of digits) is copied whole rather than cut, which would split one number in two.
-// A plain decimal (optional sign, then a digit or a point) goes through std::from_chars, which
-// takes the same longest prefix and rounds it correctly, as strtod does, but several times
-// faster; everything else (a hexadecimal "0x" after the digit 0, inf, nan, a value out of range)
-// goes to strtod itself.
+// A short plain decimal is read by plain_decimal; any other decimal (optional sign, then a digit
+// or a point) goes through std::from_chars, which takes the same longest prefix and rounds it
+// correctly, as strtod does, but several times faster; everything else (a hexadecimal "0x" after
+// the digit 0, inf, nan, a value out of range) goes to strtod itself.
 const char* scan_double(const char* p, const char* end, double* value) {
+  if (const char* stop = plain_decimal(p, end, value)) return stop;
   char item[512];
   // from_chars stops at whitespace and NUL by itself, so it needs only the length limit.
   const char* limit = end - p < 511 ? end : p + 511;
