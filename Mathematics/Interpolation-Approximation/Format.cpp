@@ -311,9 +311,12 @@ void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
       std::size_t begin = std::min(n, first + t * rows_per_block);
       std::size_t end = std::min(n, begin + rows_per_block);
       used[side][t] = 0;
+      // Each thread calls its own copy of row_text: the one passed in lies among variables that
+      // the calling thread writes meanwhile, and a cache line written on one core and read on
+      // another travels between them at every row.
       if (begin < end)
-        workers.emplace_back([&, begin, end, side, t] {
-          used[side][t] = format_block(text[side][t], begin, end, max_row_chars, row_text);
+        workers.emplace_back([&, begin, end, side, t, own = row_text] {
+          used[side][t] = format_block(text[side][t], begin, end, max_row_chars, own);
         });
     }
     return workers;

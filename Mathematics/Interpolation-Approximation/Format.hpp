@@ -83,6 +83,8 @@ unsigned format_threads();
 
 // Appends row_text(., i) for rows i = 0..n-1 to out, in order: the same bytes as the serial
 // loop. Above 20,000 rows, blocks of rows are formatted on `threads` threads (0: format_threads())
-// at once, so row_text must be safe to call concurrently for different rows and must not throw.
+// at once, so row_text must be safe to call concurrently for different rows and must not throw;
+// it is copied to each thread, and should take what it reads by value (a vector's data() rather
+// than the vector), so that no thread reads memory next to what the caller writes meanwhile.
 void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
                  const RowText& row_text, unsigned threads = 0);

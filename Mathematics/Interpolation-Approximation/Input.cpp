@@ -529,7 +529,11 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
     Chunk& chunk = chunks[static_cast<std::size_t>(k)];
     Lines part(chunk.begin, chunk.end, 1);
     Line row;
-    for (; part.next(&row); chunk.lines++) chunk.rows += !is_blank_line(row);
+    int count = 0;  // counted here, not in the chunk, whose neighbour another thread writes
+    long long rows = 0;
+    for (; part.next(&row); count++) rows += !is_blank_line(row);
+    chunk.lines = count;
+    chunk.rows = rows;
   });
   long long rows = 0;
   int line_number = 2;  // the title is line 1
@@ -542,8 +546,12 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
   if (rows == 0) input_fault(name, 0, "holds no data rows after its title line");
 
+  // Each thread reads copies of what it needs, not the variables here: the calling thread's
+  // loop writes next to them, and a line of memory written by one core and read by another
+  // moves between them on every row.
   const DataColumns columns = place(static_cast<std::size_t>(rows));
-  run_in_parallel(static_cast<int>(chunks.size()), [&](int k) {
+  run_in_parallel(static_cast<int>(chunks.size()), [&chunks, &name, control, iw, Weights,
+                                                    columns](int k) {
     Chunk& chunk = chunks[static_cast<std::size_t>(k)];
     try {
       Lines part(chunk.begin, chunk.end, chunk.first_line);

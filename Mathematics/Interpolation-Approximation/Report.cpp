@@ -126,9 +126,9 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
     std::vector<double> block;  // rows of x, s, se, lower, upper
     auto format_block = [&] {
       format_rows(out, block.size() / 5, 5 * (max_number_chars + 1),
-                  [&block](char* text, std::size_t row) {
+                  [values = block.data()](char* text, std::size_t row) {
                     for (int k = 0; k < 5; k++) {
-                      text = append_g(text, block[row * 5 + k], 10);
+                      text = append_g(text, values[row * 5 + k], 10);
                       *text++ = k < 4 ? '\t' : '\n';
                     }
                     return text;

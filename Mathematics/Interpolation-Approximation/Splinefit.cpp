@@ -176,10 +176,10 @@ void write_results(std::FILE* f, const std::string& Title, int Precision, int No
   std::vector<double> block;
   auto format_block = [&] {
     format_rows(out, block.size() / columns, columns * (max_number_chars + 1) + 1,
-                [&block, columns, Precision](char* text, std::size_t row) {
+                [values = block.data(), columns, Precision](char* text, std::size_t row) {
                   *text++ = '\n';
                   for (int k = 0; k < columns; k++) {
-                    text = append_g(text, block[row * columns + k], Precision);
+                    text = append_g(text, values[row * columns + k], Precision);
                     *text++ = '\t';
                   }
                   return text;
@@ -210,8 +210,8 @@ void write_envelope(std::FILE* f, const std::string& Title, int Precision, int E
   out.put(Title);
   out.put(" envelope curve calculations\n");
   format_rows(out, chosen.size(), 2 * max_number_chars + 2,
-              [&chosen, Precision](char* text, std::size_t row) {
-                const int i = chosen[row];
+              [points = chosen.data(), Precision](char* text, std::size_t row) {
+                const int i = points[row];
                 *text++ = '\n';
                 text = append_g(text, x[i], Precision);
                 *text++ = '\t';
