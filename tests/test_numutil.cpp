@@ -134,4 +134,17 @@ TEST(Sort2, KeysComeOutInOrderWithTheirValues) {
     }
 }
 
+// Split between threads, the parts take the same moves: equal keys leave in the serial order.
+TEST(Sort2, OnSeveralThreadsEqualKeysLeaveInTheSerialOrder) {
+  std::mt19937_64 rng(7);
+  for (int distinct : {3, 1000, 1 << 30}) {
+    std::vector<double> a{-1}, b{-1};
+    for (int k = 0; k < 300000; k++) a.push_back(double(rng() % distinct)), b.push_back(k);
+    std::vector<double> a4 = a, b4 = b;
+    sort2(300000, a.data(), b.data());
+    sort2(300000, a4.data(), b4.data(), 4);
+    EXPECT_TRUE(a == a4 && b == b4) << "distinct " << distinct;
+  }
+}
+
 }  // namespace

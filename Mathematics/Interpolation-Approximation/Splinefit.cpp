@@ -57,7 +57,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
   if (!weighted) {
-    sort2(N, x, y);
+    sort2(N, x, y, static_cast<int>(format_threads()));
     return true;
   }
   // The paired sort's moves depend on the keys alone: sorting the abscissae with the points'
@@ -65,7 +65,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   // it, so equal abscissae keep the order of an unweighted run.
   std::vector<double> number(static_cast<std::size_t>(N) + 1);
   for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
-  sort2(N, x, number.data());
+  sort2(N, x, number.data(), static_cast<int>(format_threads()));
   std::vector<double> unsorted_y(y + 1, y + N + 1), unsorted_w(w + 1, w + N + 1);
   for (int i = 1; i <= N; i++) {
     std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;

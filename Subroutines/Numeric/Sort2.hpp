@@ -8,6 +8,10 @@
 // Hoare's quicksort (Computer Journal 5, 1962) with the refinements of R. Sedgewick, Implementing
 // Quicksort Programs (CACM 21, 1978).
 // Not stable: the order in which equal keys leave is fixed by the algorithm and is part of the
-// program's output. Keys that already ascend strictly are left as they are after one pass. Ends the run through numerror ("NSTACK too small in sort2.") if its stack of
-// 1000 positions ever overflows, which the smaller-part-first order rules out for any int n.
-void sort2(int n, double* arr, double* brr);
+// program's output. Keys that already ascend strictly are left as they are after one pass. Ends
+// the run through numerror ("NSTACK too small in sort2.") if its stack of 1000 positions ever
+// overflows, which the smaller-part-first order rules out for any int n.
+// threads > 1: the parts that partitioning splits off, while they hold 65536 keys or more, are
+// sorted on up to that many threads at once; each part takes the same moves, so the result is the
+// same, equal keys included.
+void sort2(int n, double* arr, double* brr, int threads = 1);
