@@ -51,24 +51,36 @@ struct Block {
   double d[max_size];
 };
 
+// Rotation k of rotate_in: zeroes v[k] against the factor's row k.
+inline void rotation(Triangle& R, double* d, int n, double* v, double& rhs, int k) {
+  if (v[k] == 0.0) return;
+  double r = std::sqrt(R[k][k] * R[k][k] + v[k] * v[k]);
+  if (!(r > 1e-150 && r < 1e150)) r = std::hypot(R[k][k], v[k]);  // no underflow or overflow
+  double cs = R[k][k] / r, sn = v[k] / r;
+  R[k][k] = r;
+  for (int l = k + 1; l < n; l++) {
+    double t = R[k][l];
+    R[k][l] = cs * t + sn * v[l];
+    v[l] = cs * v[l] - sn * t;
+  }
+  double t = d[k];
+  d[k] = cs * t + sn * rhs;
+  rhs = cs * rhs - sn * t;
+}
+
 // Rotates the row (v, rhs) into the upper-triangular n x n factor (R, d); v is overwritten.
 // Afterwards R^T R and R^T d have grown by v v^T and v rhs.
 void rotate_in(Triangle& R, double* d, int n, double* v, double rhs) {
-  for (int k = 0; k < n; k++) {
-    if (v[k] == 0.0) continue;
-    double r = std::sqrt(R[k][k] * R[k][k] + v[k] * v[k]);
-    if (!(r > 1e-150 && r < 1e150)) r = std::hypot(R[k][k], v[k]);  // no underflow or overflow
-    double cs = R[k][k] / r, sn = v[k] / r;
-    R[k][k] = r;
-    for (int l = k + 1; l < n; l++) {
-      double t = R[k][l];
-      R[k][l] = cs * t + sn * v[l];
-      v[l] = cs * v[l] - sn * t;
-    }
-    double t = d[k];
-    d[k] = cs * t + sn * rhs;
-    rhs = cs * rhs - sn * t;
-  }
+  for (int k = 0; k < n; k++) rotation(R, d, n, v, rhs, k);
+}
+
+// rotate_in for `count` rows into the factors of as many different blocks: rotation k of each
+// in turn, so that the processor overlaps their chains of square roots and divisions (one
+// row's chain alone leaves it waiting most of the time). Each factor gets rotate_in's bits.
+constexpr int max_lanes = 4;
+void rotate_in_lanes(Block* const* b, double (*v)[max_size], double* rhs, int count, int n) {
+  for (int k = 0; k < n; k++)
+    for (int s = 0; s < count; s++) rotation(b[s]->R, b[s]->d, n, v[s], rhs[s], k);
 }
 
 // The problem's arrays under the names of the spline model, so that the solver reads as the
@@ -296,39 +308,58 @@ Solution Context::exact_solution() const {
   solution.h = interval_scales();
   const std::vector<double>& h = solution.h;
   std::vector<Block> blocks(static_cast<std::size_t>(J) + 1, Block{});
-  auto rotate_points = [&](int first, int last) {  // points first..last into their blocks
-    for (int i = first; i <= last; i++) {
-      Block& b = blocks[I[i]];
-      double u = (x[i] - X[I[i]]) / h[I[i]], v[max_size];
-      v[0] = 1.0;
-      for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
-      if (w == nullptr) {
-        rotate_in(b.R, b.d, n, v, y[i]);
-      } else if (w[i] > 0.0) {  // the row scaled by the square root of its weight
-        const double root = std::sqrt(w[i]);
-        for (int m = 0; m <= M; m++) v[m] *= root;
-        rotate_in(b.R, b.d, n, v, root * y[i]);
-      }
+  // Point i's row: the powers of its scaled abscissa, scaled by the square root of its weight;
+  // false for a point of weight 0, which adds nothing.
+  auto row_of = [&](int i, double* v, double& rhs) {
+    if (w != nullptr && !(w[i] > 0.0)) return false;
+    double u = (x[i] - X[I[i]]) / h[I[i]];
+    v[0] = 1.0;
+    for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
+    rhs = y[i];
+    if (w != nullptr) {
+      const double root = std::sqrt(w[i]);
+      for (int m = 0; m <= M; m++) v[m] *= root;
+      rhs = root * y[i];
     }
+    return true;
   };
-  // Many points whose intervals never go back: a share of whole intervals per core, each block's
-  // rows rotated in the same order by one thread, so the factors are the serial loop's bits.
+  // Points whose intervals never go back are cut into runs of whole intervals, max_lanes runs
+  // per core; a thread takes the next point of each of its runs at once (different runs fill
+  // different blocks). Each block still takes its rows in order, from one thread: the bits of
+  // the serial loop over the points.
   bool ascending = true;
   for (int i = 2; i <= N && ascending; i++) ascending = I[i - 1] <= I[i];
   const int shares = !ascending || N < (1 << 16) ? 1
                      : threads > 0               ? threads
                                                  : int(std::thread::hardware_concurrency());
-  std::vector<int> cuts = {1};
-  for (int t = 1; t < shares; t++) {
-    int i = std::max(cuts.back(), 1 + static_cast<int>(static_cast<long long>(N) * t / shares));
+  const int runs = ascending ? shares * max_lanes : 1;
+  std::vector<int> cuts = {1};  // run r holds the points cuts[r]..cuts[r + 1] - 1
+  for (int r = 1; r < runs; r++) {
+    int i = std::max(cuts.back(), 1 + static_cast<int>(static_cast<long long>(N) * r / runs));
     while (i <= N && I[i] == I[i - 1]) i++;
     cuts.push_back(i);
   }
   cuts.push_back(N + 1);
+  auto rotate_share = [&](int share) {
+    const int first = share * runs / shares, last = (share + 1) * runs / shares;
+    int next[max_lanes];
+    for (int r = first; r < last; r++) next[r - first] = cuts[static_cast<std::size_t>(r)];
+    for (;;) {
+      Block* b[max_lanes];
+      double v[max_lanes][max_size], rhs[max_lanes];
+      int count = 0;
+      for (int r = first; r < last; r++) {
+        int& i = next[r - first];
+        while (i < cuts[static_cast<std::size_t>(r) + 1] && !row_of(i, v[count], rhs[count])) i++;
+        if (i < cuts[static_cast<std::size_t>(r) + 1]) b[count++] = &blocks[I[i++]];
+      }
+      if (count == 0) return;
+      rotate_in_lanes(b, v, rhs, count, n);
+    }
+  };
   std::vector<std::thread> workers;
-  for (std::size_t t = 1; t + 1 < cuts.size(); t++)
-    workers.emplace_back(rotate_points, cuts[t], cuts[t + 1] - 1);
-  rotate_points(cuts[0], cuts[1] - 1);
+  for (int t = 1; t < shares; t++) workers.emplace_back(rotate_share, t);
+  rotate_share(0);
   for (std::thread& worker : workers) worker.join();
   std::vector<double> top(static_cast<std::size_t>(J) + 1, 0.0);
   for (int pass = 0; pass < passes; pass++)
