@@ -197,21 +197,20 @@ void write_results(std::FILE* f, const std::string& Title, int Precision, int No
 }
 
 // The data points on or above (Envelope > 0) or on or below (Envelope < 0) the fitted curve,
-// judged by the polynomial of each point's own interval; the first and last points always.
-// Each point is a line break and "%.*g\t%.*g" with Precision digits.
+// judged by the polynomial of each point's own interval; the first and last points always (N is
+// at least 2 here). Each point is a line break and "%.*g\t%.*g" with Precision digits. Every point
+// is a row of the table, empty when it is not chosen, so the judging runs on every core too.
 void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope) {
-  std::vector<int> chosen = {1};
-  for (int i = 2; i <= N - 1; i++) {
-    double r = P0(x[i], I[i]);
-    if (Envelope > 0 ? y[i] >= r : y[i] <= r) chosen.push_back(i);
-  }
-  chosen.push_back(N);
   OutputBuffer out(f);
   out.put(Title);
   out.put(" envelope curve calculations\n");
-  format_rows(out, chosen.size(), 2 * max_number_chars + 2,
-              [points = chosen.data(), Precision](char* text, std::size_t row) {
-                const int i = points[row];
+  format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
+              [Precision, Envelope](char* text, std::size_t row) {
+                const int i = static_cast<int>(row) + 1;
+                if (i != 1 && i != N) {
+                  double r = P0(x[i], I[i]);
+                  if (!(Envelope > 0 ? y[i] >= r : y[i] <= r)) return text;
+                }
                 *text++ = '\n';
                 text = append_g(text, x[i], Precision);
                 *text++ = '\t';
