@@ -25,8 +25,9 @@ struct Points {
 };
 
 void per_point(benchmark::State& state, std::size_t n) {
-  state.counters["per_point"] = benchmark::Counter(
-      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_point"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
 }
 
 void BM_LsqFit(benchmark::State& state) {
@@ -56,6 +57,10 @@ void BM_LsqStandardError(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_LsqFit)->ArgName("N")->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LsqFit)
+    ->ArgName("N")
+    ->RangeMultiplier(10)
+    ->Range(1000, 1000000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LsqValues)->ArgName("N")->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_LsqStandardError)->ArgName("N")->RangeMultiplier(10)->Range(1000, 1000000);

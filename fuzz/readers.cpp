@@ -30,12 +30,8 @@ void check_message(const InputError& error, const std::string& name) {
   require(message.find_first_of("\n\r", 0) == std::string::npos, "the message is one line");
 }
 
-bool is_space(char ch) {
-  return ch == ' ' || (ch >= '\t' && ch <= '\r');
-}
-bool is_blank(char ch) {
-  return ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f';
-}
+bool is_space(char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
+bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f'; }
 
 void control(const std::string& text) {
   const std::string name = "Control.dat";

@@ -38,7 +38,8 @@ TEST(Format, RandomBitPatternsOfEveryExponentAndNearTiesMatchPrintfAtRandomPreci
     if (i % 3 == 1) v *= std::pow(10.0, int(random() % 60) - 25);
     std::string tie = std::to_string(1 + random() % 9);  // p digits and a 5: a hair from a tie
     while (i % 3 == 2 && int(tie.size()) < p) tie += char('0' + random() % 10);
-    if (i % 3 == 2) v = std::strtod((tie + "5e" + std::to_string(int(random() % 80) - 40)).c_str(), 0);
+    if (i % 3 == 2)
+      v = std::strtod((tie + "5e" + std::to_string(int(random() % 80) - 40)).c_str(), 0);
     ASSERT_NO_FATAL_FAILURE(expect_like_printf(v, p));
   }
 }

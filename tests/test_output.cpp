@@ -17,8 +17,9 @@ int run(const fs::path& work, int sig = 0, int ms = 0, const std::string& limit 
   pid_t pid = fork();
   if (pid == 0 && signal(SIGINT, SIG_DFL) != SIG_ERR)  // whatever the test inherited
     _exit(execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)));
-  for (int k = 0; ms < 0 && k < 100000 && !fs::exists(work / "data" / ("run1.res.partial-" +
-                                                       std::to_string(pid))); k++)
+  for (int k = 0; ms < 0 && k < 100000 &&
+                  !fs::exists(work / "data" / ("run1.res.partial-" + std::to_string(pid)));
+       k++)
     usleep(100);
   int raw = (usleep(static_cast<useconds_t>(std::max(ms, 0)) * 1000), sig ? kill(pid, sig) : 0);
   waitpid(pid, &raw, 0);

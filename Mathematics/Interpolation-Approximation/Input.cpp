@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,8 +80,8 @@ const char* plain_decimal(const char* p, const char* end, double* value) {
     for (p++; p < end && *p >= '0' && *p <= '9' && digits < 20; p++, digits++, decimals++)
       w = 10 * w + (*p - '0');
   if (digits == 0 || digits > 19 || w > std::uint64_t{1} << 53) return nullptr;
-  if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == 'x' ||
-                  *p == 'X'))
+  if (p < end &&
+      ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X'))
     return nullptr;
   const double v = static_cast<double>(w) / tens[decimals];
   *value = negative ? -v : v;
@@ -256,7 +256,8 @@ class Lines {
       : p_(begin),
         end_(end),
         number_(first_number - 1),
-        only_lf_(begin == end || std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)) == nullptr) {}
+        only_lf_(begin == end ||
+                 std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)) == nullptr) {}
   const char* position() const { return p_; }
 
   bool next(Line* line) {
@@ -550,18 +551,18 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   // loop writes next to them, and a line of memory written by one core and read by another
   // moves between them on every row.
   const DataColumns columns = place(static_cast<std::size_t>(rows));
-  run_in_parallel(static_cast<int>(chunks.size()), [&chunks, &name, control, iw, Weights,
-                                                    columns](int k) {
-    Chunk& chunk = chunks[static_cast<std::size_t>(k)];
-    try {
-      Lines part(chunk.begin, chunk.end, chunk.first_line);
-      Line row;
-      for (std::size_t i = static_cast<std::size_t>(chunk.first_row); part.next(&row);)
-        if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, columns);
-    } catch (...) {
-      chunk.fault = std::current_exception();
-    }
-  });
+  run_in_parallel(
+      static_cast<int>(chunks.size()), [&chunks, &name, control, iw, Weights, columns](int k) {
+        Chunk& chunk = chunks[static_cast<std::size_t>(k)];
+        try {
+          Lines part(chunk.begin, chunk.end, chunk.first_line);
+          Line row;
+          for (std::size_t i = static_cast<std::size_t>(chunk.first_row); part.next(&row);)
+            if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, columns);
+        } catch (...) {
+          chunk.fault = std::current_exception();
+        }
+      });
   for (const Chunk& chunk : chunks)
     if (chunk.fault) std::rethrow_exception(chunk.fault);
   return data;

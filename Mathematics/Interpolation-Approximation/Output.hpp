@@ -55,19 +55,19 @@ class OutputFile {
   std::string name_, temporary_;
   std::FILE* f_ = nullptr;
   int fd_ = -1;
-  int slot_ = -1;  // index of the temporary's name in the signal handler's table
+  int slot_ = -1;       // index of the temporary's name in the signal handler's table
   int error_ = 0;       // errno of the first failed write
   int sync_error_ = 0;  // errno of a failed fsync
   std::thread syncing_;
   long long written_ = 0, started_ = 0;  // bytes written, and those whose writeback started
 };
 
-// Flushes, syncs (or waits for the syncs that finish started) and closes every file; when all were written completely, renames each over its
-// final name, in order, with SIGINT, SIGTERM and SIGHUP held back until the last rename is done,
-// then syncs the directories. Otherwise removes every temporary, leaves every final name as it
-// was, and throws InputError "<first failing name>: cannot be written: <reason>.". A rename that
-// fails (the final name became a directory meanwhile) throws "<name>: cannot be created: ...";
-// the files renamed before it stay renamed.
+// Flushes, syncs (or waits for the syncs that finish started) and closes every file; when all were
+// written completely, renames each over its final name, in order, with SIGINT, SIGTERM and SIGHUP
+// held back until the last rename is done, then syncs the directories. Otherwise removes every
+// temporary, leaves every final name as it was, and throws InputError "<first failing name>: cannot
+// be written: <reason>.". A rename that fails (the final name became a directory meanwhile) throws
+// "<name>: cannot be created: ..."; the files renamed before it stay renamed.
 void commit_outputs(std::initializer_list<OutputFile*> files);
 
 // Removes the temporaries of `name` left by runs that no longer exist (their process id is not

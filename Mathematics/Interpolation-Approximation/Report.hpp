@@ -14,7 +14,7 @@
 // (kind 1: w, kind 2: w = 1 / sigma^2) the sums are weighted, points of weight 0 do not count as
 // observations, and for kind 2 RSS is chi^2.
 struct FitAssessment {
-  lsq::Statistics stats;          // RSS: of the spline as written
+  lsq::Statistics stats;  // RSS: of the spline as written
   int method = 0, iterations = 0;
   double RSS_min = 0.0;           // the same sum for the exact least-squares parameters
   std::vector<int> undetermined;  // intervals the data leave free, when rank < parameters

@@ -46,8 +46,8 @@ struct Problem {
 // The exact least-squares solution of a problem and what the uncertainty of the curve needs.
 struct Solution {
   int M = 3, J = 1;
-  std::vector<double> Z;             // the parameters, 1..M+J; entry 0 unused
-  std::vector<double> knots;         // X[1..J+1]; entry 0 unused
+  std::vector<double> Z;      // the parameters, 1..M+J; entry 0 unused
+  std::vector<double> knots;  // X[1..J+1]; entry 0 unused
   // Interval scales h[1..J] and, per interval j, the covariance over sigma^2 of its coefficients
   // scaled by powers of h[j], (M + 1)^2 numbers from (j - 1) (M + 1)^2. Both empty below M + 1
   // distinct abscissae, where the fit is a polynomial through means.
@@ -83,12 +83,12 @@ struct Statistics {
   // Each is NaN where it has no meaning: sigma and GCV without degrees of freedom, R2 when
   // TSS = 0, AIC and BIC when RSS = 0.
   int dof() const { return counted - rank; }
-  double sigma() const;    // sqrt(RSS / dof)
-  double R2() const;       // 1 - RSS / TSS
-  double AIC() const;      // n ln(RSS / n) + 2 rank, n = counted
-  double BIC() const;      // n ln(RSS / n) + rank ln n
-  double GCV() const;      // n RSS / (n - rank)^2
-  double p_chi2() const;   // probability of a chi^2 with dof degrees of freedom above RSS
+  double sigma() const;   // sqrt(RSS / dof)
+  double R2() const;      // 1 - RSS / TSS
+  double AIC() const;     // n ln(RSS / n) + 2 rank, n = counted
+  double BIC() const;     // n ln(RSS / n) + rank ln n
+  double GCV() const;     // n RSS / (n - rank)^2
+  double p_chi2() const;  // probability of a chi^2 with dof degrees of freedom above RSS
   // The 0.975 quantile of Student's t with dof degrees of freedom, or of the normal
   // distribution when the sigmas are known: the factor of se in 95% confidence limits.
   double quantile(double level = 0.95) const;
@@ -133,7 +133,7 @@ class Spline {
   int interval_of(double t, int hint = 0) const;
   double evaluate(int j, double t, int order) const;  // interval j's polynomial
   Solution solution_;
-  std::vector<double> c_;         // 4 per interval
+  std::vector<double> c_;          // 4 per interval
   std::vector<double> integrals_;  // integral from X[0] to X[j], j = 0..J
   Statistics statistics_;
 };

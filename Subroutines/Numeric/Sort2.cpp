@@ -14,7 +14,6 @@ void exchange(double* arr, double* brr, int i, int j) {
   std::swap(brr[i], brr[j]);
 }
 
-
 // Partitions arr[l..ir] (ir - l >= M) about the median of arr[l], arr[(l + ir) / 2] and
 // arr[ir]: afterwards the pivot is at j, arr[l..j-1] <= pivot <= arr[i..ir], and what lies
 // between j and i equals the pivot and is in place.

@@ -11,7 +11,7 @@ int main() {
   const double pi = std::numbers::pi;
   std::vector<double> x, y;
   for (int i = 0; i <= 400; i++) {
-    x.push_back(0.0025 * i * pi);  // 0 to pi
+    x.push_back(0.0025 * i * pi);                                  // 0 to pi
     y.push_back(std::sin(x.back()) + 0.001 * std::sin(97.0 * i));  // a little deterministic noise
   }
   lsq::Spline s = lsq::fit(x, y, 3, 8);  // cubic, 8 intervals with equal numbers of points
