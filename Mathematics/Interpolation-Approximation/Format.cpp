@@ -42,6 +42,15 @@ inline std::uint64_t eight_digits(std::uint64_t q) {
   return (tens | (v - tens * 10) << 8) | 0x3030303030303030;
 }
 
+// The two digits of each number below 100, as the bytes of a little-endian 16-bit word.
+constexpr auto digit_pairs = [] {
+  std::array<std::uint16_t, 100> pairs{};
+  for (int i = 0; i < 100; i++)
+    pairs[static_cast<std::size_t>(i)] =
+        static_cast<std::uint16_t>(('0' + i / 10) | ('0' + i % 10) << 8);
+  return pairs;
+}();
+
 __extension__ typedef unsigned __int128 uint128;
 
 // 10^k for |k| up to the range of doubles: a 128-bit significand with its top bit set, rounded
@@ -56,7 +65,7 @@ constexpr int min_power = -330, max_power = 330;
 
 constexpr auto powers_of_ten = [] {
   std::array<Power10, max_power - min_power + 1> table{};
-  auto keep = [&](int k, const std::uint64_t (&w)[3], int exponent) {
+  auto keep = [&](int k, const std::uint64_t(&w)[3], int exponent) {
     table[static_cast<std::size_t>(k - min_power)] = {uint128{w[0]} << 64 | w[1], exponent + 64};
   };
   std::uint64_t w[3] = {std::uint64_t{1} << 63, 0, 0};  // 10^0 = 2^191 * 2^-191
@@ -140,18 +149,26 @@ bool round_to_digits(double v, int P, Digits& digits, int& X) {
   if (q == power10[static_cast<std::size_t>(P)]) q /= 10, X++;
   if (P <= 8) {  // the last P of eight digits, moved down to the lowest bytes
     digits = {eight_digits(q) >> (8 * (8 - P)), P};
-  } else {  // the last P of sixteen
-    uint128 sixteen = uint128{eight_digits(q % 100000000)} << 64 | eight_digits(q / 100000000);
-    digits = {sixteen >> (8 * (16 - P)), P};
+    return true;
   }
+  // The last eight digits after the P - 8 before them; up to two of those from the table.
+  const int s = 8 * (P - 8);  // 8..56 bits
+  const std::uint64_t low = eight_digits(q % 100000000), top = q / 100000000;
+  const std::uint64_t high = P <= 10 ? std::uint64_t{digit_pairs[top]} << 48 : eight_digits(top);
+  digits = {uint128{low >> (64 - s)} << 64 | low << s | high >> (64 - s), P};
   return true;
 }
 
 // The count of digits without the zeros that end them, as %g keeps them without '#': the
 // bytes equal to '0' at the top of the text, found without a loop (the first digit is not 0).
+constexpr auto zeros_of_count = [] {  // count '0's from the lowest byte up
+  std::array<uint128, 17> zeros{};
+  for (std::size_t n = 1; n <= 16; n++) zeros[n] = zeros[n - 1] << 8 | '0';
+  return zeros;
+}();
+
 int without_trailing_zeros(const Digits& digits) {
-  const uint128 zeros = uint128{0x3030303030303030} << 64 | 0x3030303030303030;
-  uint128 differ = digits.text ^ zeros >> (8 * (16 - digits.count));
+  uint128 differ = digits.text ^ zeros_of_count[static_cast<std::size_t>(digits.count)];
   auto high = static_cast<std::uint64_t>(differ >> 64), low = static_cast<std::uint64_t>(differ);
   return 16 - ((high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(low)) >> 3);
 }
@@ -166,8 +183,10 @@ void store(char* out, const Digits& digits, int k = 0) {
 // d[.ddd]e+XX from the first n digits, the exponent with at least two digits as printf's.
 char* scientific(char* out, const Digits& digits, int n, int X) {
   store(out, digits);
-  if (n > 1) out[1] = '.', store(out + 2, digits, 1), out += n + 1;
-  else out += 1;
+  if (n > 1)
+    out[1] = '.', store(out + 2, digits, 1), out += n + 1;
+  else
+    out += 1;
   *out++ = 'e';
   *out++ = X < 0 ? '-' : '+';
   X = std::abs(X);
@@ -327,6 +346,7 @@ void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
     for (std::thread& worker : running) worker.join();
     running.clear();
     if (first + round_rows < n) running = start_round(first + round_rows, 1 - side);
-    for (unsigned t = 0; t < threads; t++) out.put(std::string_view(text[side][t].data(), used[side][t]));
+    for (unsigned t = 0; t < threads; t++)
+      out.put(std::string_view(text[side][t].data(), used[side][t]));
   }
 }
