@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -294,17 +296,33 @@ namespace {
 constexpr std::size_t rows_per_block = 32768;
 constexpr std::size_t serial_rows = 20000;
 
-// Formats rows [first, last) into text, which grows as needed and keeps its memory across calls;
-// returns the length written.
-std::size_t format_block(std::vector<char>& text, std::size_t first, std::size_t last,
-                         std::size_t max_row_chars, const RowText& row_text) {
-  std::size_t used = 0;
+// A thread's text of one block of rows. It grows without clearing what it gains, and the blocks
+// are kept from one table to the next: fresh memory costs a page fault every 4 KB, about as much
+// as formatting the text that fills it.
+struct TextBlock {
+  std::unique_ptr<char[]> data;
+  std::size_t capacity = 0, used = 0;
+};
+
+// Formats rows [first, last) into text. The length so far stays in a local variable: the
+// blocks of the threads lie side by side, and a store to a cache line that another core writes
+// too would move the line between them at every row.
+void format_block(TextBlock& text, std::size_t first, std::size_t last, std::size_t max_row_chars,
+                  const RowText& row_text) {
+  std::size_t used = 0, capacity = text.capacity;
+  char* at = text.data.get();
   for (std::size_t i = first; i < last; i++) {
-    if (text.size() - used < max_row_chars)
-      text.resize(std::max(2 * text.size(), used + max_row_chars));
-    used = static_cast<std::size_t>(row_text(text.data() + used, i) - text.data());
+    if (capacity - used < max_row_chars) {
+      capacity = std::max(2 * capacity, used + max_row_chars);
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      if (used > 0) std::memcpy(grown.get(), at, used);
+      text.data = std::move(grown);
+      text.capacity = capacity;
+      at = text.data.get();
+    }
+    used = static_cast<std::size_t>(row_text(at + used, i) - at);
   }
-  return used;
+  text.used = used;
 }
 
 }  // namespace
@@ -317,36 +335,40 @@ void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
     return;
   }
   // Rounds of one block of rows per thread, the text of each round in one of two sets of
-  // buffers: while the threads format a round, the calling thread appends the round before, in
-  // row order, so that writing overlaps formatting.
+  // blocks: while the threads format a round, the calling thread appends the round before, in
+  // row order, so that writing overlaps formatting. The blocks are the program's, one table at
+  // a time.
+  static std::mutex one_table_at_a_time;
+  static std::vector<TextBlock> kept;
+  std::lock_guard<std::mutex> hold(one_table_at_a_time);
+  if (kept.size() < 2 * threads) kept.resize(2 * threads);
   const std::size_t round_rows = threads * rows_per_block;
-  std::vector<std::vector<char>> text[2] = {std::vector<std::vector<char>>(threads),
-                                            std::vector<std::vector<char>>(threads)};
-  std::vector<std::size_t> used[2] = {std::vector<std::size_t>(threads),
-                                      std::vector<std::size_t>(threads)};
   auto start_round = [&](std::size_t first, int side) {
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; t++) {
       std::size_t begin = std::min(n, first + t * rows_per_block);
       std::size_t end = std::min(n, begin + rows_per_block);
-      used[side][t] = 0;
+      TextBlock& text = kept[side * threads + t];
+      text.used = 0;
       // Each thread calls its own copy of row_text: the one passed in lies among variables that
       // the calling thread writes meanwhile, and a cache line written on one core and read on
       // another travels between them at every row.
       if (begin < end)
-        workers.emplace_back([&, begin, end, side, t, own = row_text] {
-          used[side][t] = format_block(text[side][t], begin, end, max_row_chars, own);
+        workers.emplace_back([&text, begin, end, max_row_chars, own = row_text] {
+          format_block(text, begin, end, max_row_chars, own);
         });
     }
     return workers;
   };
   std::vector<std::thread> running = start_round(0, 0);
   for (std::size_t first = 0; first < n; first += round_rows) {
-    const int side = static_cast<int>(first / round_rows % 2);
+    const unsigned side = static_cast<unsigned>(first / round_rows % 2);
     for (std::thread& worker : running) worker.join();
     running.clear();
     if (first + round_rows < n) running = start_round(first + round_rows, 1 - side);
-    for (unsigned t = 0; t < threads; t++)
-      out.put(std::string_view(text[side][t].data(), used[side][t]));
+    for (unsigned t = 0; t < threads; t++) {
+      const TextBlock& text = kept[side * threads + t];
+      out.put(std::string_view(text.data.get(), text.used));
+    }
   }
 }
