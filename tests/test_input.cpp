@@ -1,6 +1,7 @@
 // The readers of the input files: numbers read exactly as strtod reads them, and the values that
 // spellings of each file give, kept in tests/data/input_spellings.txt.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -56,7 +57,7 @@ std::string read_back(const std::string& file, const std::string& text) {
   out.precision(17);
   auto put = [&out](const auto& value) { out << (out.tellp() > 0 ? " " : "") << value; };
   try {
-    const std::string content = read_file(name);
+    const FileText content = read_file(name);
     if (file == "control") {
       RunControl r = parse_run_control(content, "Control.dat");
       put(r.Path + ' ' + r.Inputfile);
@@ -95,6 +96,19 @@ TEST(InputFiles, EverySpellingGivesItsValues) {
         text.replace(at, std::strlen(from), to);
     EXPECT_EQ(read_back(line.substr(0, tab), text), line.substr(tab + 1, next - tab - 1)) << line;
   }
+}
+
+// A mapped file that another program cuts short: one line naming it and status 2, not a crash.
+TEST(ReadFile, AFileCutShortWhileItIsReadEndsTheRunWithItsName) {
+  const std::string name = ::testing::TempDir() + "cut-short.dat";
+  std::ofstream(name) << std::string(3 << 20, '1');
+  auto read_after_cut = [&name] {
+    const FileText file = read_file(name);
+    if (truncate(name.c_str(), 0) == 0) std::printf("%c", file.text()[2 << 20]);
+  };
+  EXPECT_EXIT(read_after_cut(), ::testing::ExitedWithCode(2),
+              "^splinefit: .*cut-short.dat: changed while it was read.\n$");
+  std::remove(name.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "Input.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include <exception>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <thread>
 
 #include "Format.hpp"
@@ -157,7 +162,7 @@ namespace {
 // A cursor over a whole file for the formatted reads of the two configuration files.
 class Reader {
  public:
-  Reader(const std::string& text, const std::string& file)
+  Reader(std::string_view text, const std::string& file)
       : p_(text.data()), end_(text.data() + text.size()), file_(file) {}
 
   int line() const { return line_; }
@@ -250,7 +255,7 @@ struct Line {
 // is a line like any other. A text without CR is split by memchr, which scans many bytes at once.
 class Lines {
  public:
-  explicit Lines(const std::string& text) : Lines(text.data(), text.data() + text.size(), 1) {}
+  explicit Lines(std::string_view text) : Lines(text.data(), text.data() + text.size(), 1) {}
   // The lines from begin to end (whole lines), the first numbered first_number.
   Lines(const char* begin, const char* end, int first_number)
       : p_(begin),
@@ -344,28 +349,85 @@ bool accepts(const Setting& setting, double value, int ii) {
   return value >= setting.low && value <= (setting.at_most_ii ? ii : setting.high);
 }
 
-std::string read_file(const std::string& name) {
+namespace {
+
+// A mapped file that another program cuts short while it is read raises SIGBUS at the first page
+// beyond its new end. While a file is mapped, that signal ends the run as an input fault does:
+// one line naming the file, status 2 (no output file is open while input is read).
+char mapped_name[max_file_name + 1];
+bool a_file_is_mapped = false;
+struct sigaction before_mapping {};
+
+extern "C" void mapped_file_cut_short(int) {
+  const char* parts[] = {"splinefit: ", mapped_name, ": changed while it was read.\n"};
+  for (const char* part : parts) {
+    ssize_t ignored = write(STDERR_FILENO, part, std::strlen(part));
+    (void)ignored;
+  }
+  _exit(2);
+}
+
+}  // namespace
+
+FileText::FileText(FileText&& other) noexcept
+    : read_(std::move(other.read_)), mapped_(std::exchange(other.mapped_, nullptr)),
+      size_(other.size_), skip_(other.skip_) {}
+
+FileText::~FileText() {
+  if (mapped_ == nullptr) return;
+  munmap(const_cast<char*>(mapped_), size_);
+  sigaction(SIGBUS, &before_mapping, nullptr);
+  a_file_is_mapped = false;
+}
+
+std::string_view FileText::text() const {
+  std::string_view all = mapped_ != nullptr ? std::string_view(mapped_, size_) : read_;
+  return all.substr(skip_);
+}
+
+FileText read_file(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr)
     input_fault(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
-  // A regular file in one read of its size, then whatever it may have grown by meanwhile.
-  std::string text;
+  FileText file;
+  // A large regular file is mapped, pages and all at once: no copy, and no fresh memory to
+  // fault in. One at a time, since the guard against SIGBUS names one file.
+  constexpr long long least_mapped = 1 << 20;
   struct stat info {};
-  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    text.resize(static_cast<std::size_t>(info.st_size));
-    text.resize(std::fread(text.data(), 1, text.size(), f));
+  if (!a_file_is_mapped && fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) &&
+      info.st_size >= least_mapped && name.size() <= max_file_name) {
+    void* at = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                    MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
+    if (at != MAP_FAILED) {
+      std::memcpy(mapped_name, name.c_str(), name.size() + 1);
+      struct sigaction guard {};
+      guard.sa_handler = mapped_file_cut_short;
+      sigemptyset(&guard.sa_mask);
+      sigaction(SIGBUS, &guard, &before_mapping);
+      file.mapped_ = static_cast<const char*>(at);
+      file.size_ = static_cast<std::size_t>(info.st_size);
+      a_file_is_mapped = true;
+    }
   }
-  char buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  if (file.mapped_ == nullptr) {
+    // A regular file in one read of its size, then whatever it may have grown by meanwhile.
+    std::string& text = file.read_;
+    if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      text.resize(static_cast<std::size_t>(info.st_size));
+      text.resize(std::fread(text.data(), 1, text.size(), f));
+    }
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  }
   int error = std::ferror(f) ? errno : 0;
   std::fclose(f);
   if (error != 0) input_fault(name, 0, std::string("cannot be read: ") + std::strerror(error));
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  return text;
+  if (file.text().substr(0, 3) == "\xEF\xBB\xBF") file.skip_ = 3;
+  return file;
 }
 
-RunControl parse_run_control(const std::string& text, const std::string& name) {
+RunControl parse_run_control(std::string_view text, const std::string& name) {
   Reader in(text, name);
   RunControl rc;
   rc.Path = in.item("Path (the data directory)");
@@ -388,7 +450,7 @@ RunControl parse_run_control(const std::string& text, const std::string& name) {
   return rc;
 }
 
-ComputationalParameters parse_computational_parameters(const std::string& text,
+ComputationalParameters parse_computational_parameters(std::string_view text,
                                                        const std::string& name) {
   Reader in(text, name);
   ComputationalParameters cp;
@@ -489,7 +551,7 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
 
 }  // namespace
 
-DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights) {
   DataFile data;
   DataFile title = parse_data(text, name, control, Nmax, Weights, [&](std::size_t rows) {
@@ -503,7 +565,7 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   return data;
 }
 
-DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights, const PlaceRows& place) {
   const int iw = Weights > 0 ? control.iw : 0;
   DataFile data;
@@ -568,7 +630,7 @@ DataFile parse_data(const std::string& text, const std::string& name, const RunC
   return data;
 }
 
-std::vector<double> parse_knots(const std::string& text, const std::string& name) {
+std::vector<double> parse_knots(std::string_view text, const std::string& name) {
   constexpr int max_knots = 99;
   std::vector<double> knots;
   Lines lines(text);

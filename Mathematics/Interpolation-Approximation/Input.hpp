@@ -15,6 +15,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A fault in an input file or an output file that cannot be written. what() is one sentence
@@ -91,9 +92,27 @@ struct DataFile {
   bool title_is_a_row = false;
 };
 
-// The whole content of a file, without a leading UTF-8 byte-order mark. InputError when the file
-// cannot be opened or read (for example a directory).
-std::string read_file(const std::string& name);
+// The whole content of a file, without a leading UTF-8 byte-order mark: read into memory, or a
+// large regular file mapped (while it is mapped, a file cut short by another program ends the run
+// with "<name>: changed while it was read.", status 2, instead of a crash).
+class FileText {
+ public:
+  FileText() = default;
+  FileText(FileText&& other) noexcept;
+  FileText& operator=(FileText&&) = delete;
+  ~FileText();
+  std::string_view text() const;
+  operator std::string_view() const { return text(); }
+
+ private:
+  friend FileText read_file(const std::string& name);
+  std::string read_;
+  const char* mapped_ = nullptr;
+  std::size_t size_ = 0, skip_ = 0;  // the mapping's length; the bytes of a byte-order mark
+};
+
+// InputError when the file cannot be opened or read (for example a directory).
+FileText read_file(const std::string& name);
 
 // Limits of Control.dat. The fit's direction matrix holds (J + M)^2 numbers and Powell's method
 // minimises along each of its J + M directions in every iteration, so automatic knot placement
@@ -104,12 +123,12 @@ constexpr std::size_t max_file_name = 4095;
 
 // Parses Control.dat and checks every value against control_settings, and file names of at most
 // max_file_name characters.
-RunControl parse_run_control(const std::string& text, const std::string& name);
+RunControl parse_run_control(std::string_view text, const std::string& name);
 
 // Parses the parameter file and checks every value against parameter_settings. An optional
 // value is 0 when the file ends before it or the next line that is not blank does not begin with
 // a whole number.
-ComputationalParameters parse_computational_parameters(const std::string& text,
+ComputationalParameters parse_computational_parameters(std::string_view text,
                                                        const std::string& name);
 
 // Parses the data file: line 1 is the title; every further line that is not blank is a row of at
@@ -118,7 +137,7 @@ ComputationalParameters parse_computational_parameters(const std::string& text,
 // file without rows, a row that does not hold ii finite numbers, or with Weights 1 or 2 (and iw
 // above 0) a weight below 0 or a standard deviation that is not above 0 (or whose 1 / sigma^2
 // is not a finite positive number).
-DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights = 0);
 
 // The same, with the rows placed where the caller chooses: `place` is called once, with the
@@ -129,10 +148,10 @@ struct DataColumns {
   double *x, *y, *w;
 };
 using PlaceRows = std::function<DataColumns(std::size_t rows)>;
-DataFile parse_data(const std::string& text, const std::string& name, const RunControl& control,
+DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights, const PlaceRows& place);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make
 // an interval of zero width, which holds no point.
-std::vector<double> parse_knots(const std::string& text, const std::string& name);
+std::vector<double> parse_knots(std::string_view text, const std::string& name);

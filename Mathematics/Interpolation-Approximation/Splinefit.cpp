@@ -39,7 +39,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   DataFile data;
   const bool weighted = cp.Weights > 0;
   try {
-    std::string text = read_file(name);
+    const FileText text = read_file(name);
     data = parse_data(text, name, rc, cp.Nmax, cp.Weights, [&](std::size_t rows) {
       allocate_points(static_cast<int>(rows), rc.M, weighted);
       return DataColumns{x + 1, y + 1, weighted ? w + 1 : nullptr};
