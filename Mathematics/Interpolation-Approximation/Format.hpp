@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 // Bytes that one append_g, append_e or append_d call may write, for every precision up to 99
@@ -80,6 +81,17 @@ using RowText = std::function<char*(char* out, std::size_t row)>;
 // The number of threads format_rows uses for large tables: SPLINEFIT_THREADS from the
 // environment when it is a positive integer (1 forces serial output), else every core.
 unsigned format_threads();
+
+// Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one). A task
+// should keep what it writes in its own variables until it ends: a store to a cache line that
+// another thread reads or writes moves the line between the cores.
+template <class Task>
+void run_in_parallel(int count, const Task& task) {
+  std::vector<std::thread> threads;
+  for (int k = 1; k < count; k++) threads.emplace_back(task, k);
+  task(0);
+  for (std::thread& thread : threads) thread.join();
+}
 
 // Appends row_text(., i) for rows i = 0..n-1 to out, in order: the same bytes as the serial
 // loop. Above 20,000 rows, blocks of rows are formatted on `threads` threads (0: format_threads())

@@ -482,15 +482,6 @@ int worker_count(std::size_t work) {
   return work < (1u << 20) ? 1 : static_cast<int>(std::min(format_threads(), 64u));
 }
 
-// Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one).
-template <class Task>
-void run_in_parallel(int count, const Task& task) {
-  std::vector<std::thread> threads;
-  for (int k = 1; k < count; k++) threads.emplace_back(task, k);
-  task(0);
-  for (std::thread& thread : threads) thread.join();
-}
-
 // One thread's share of the data rows: whole lines from begin to end.
 struct Chunk {
   const char* begin = nullptr;

@@ -19,6 +19,7 @@ struct FitAssessment {
   double RSS_min = 0.0;           // the same sum for the exact least-squares parameters
   std::vector<int> undetermined;  // intervals the data leave free, when rank < parameters
   lsq::Solution exact;            // the least-squares solution and its covariance
+  std::vector<double> fitted;     // P0(x[i], I[i]), the spline as written at point i = 1..N
 };
 
 // Assesses the fit that fit_model(method, ...) left in c after `iterations` iterations, with the

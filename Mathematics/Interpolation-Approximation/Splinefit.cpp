@@ -197,18 +197,20 @@ void write_results(std::FILE* f, const std::string& Title, int Precision, int No
 }
 
 // The data points on or above (Envelope > 0) or on or below (Envelope < 0) the fitted curve,
-// judged by the polynomial of each point's own interval; the first and last points always (N is
-// at least 2 here). Each point is a line break and "%.*g\t%.*g" with Precision digits. Every point
-// is a row of the table, empty when it is not chosen, so the judging runs on every core too.
-void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope) {
+// judged by the polynomial of each point's own interval (fitted[i] = P0(x[i], I[i])); the first
+// and last points always (N is at least 2 here). Each point is a line break and "%.*g\t%.*g" with
+// Precision digits. Every point is a row of the table, empty when it is not chosen, so the
+// judging runs on every core too.
+void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope,
+                    const std::vector<double>& fitted) {
   OutputBuffer out(f);
   out.put(Title);
   out.put(" envelope curve calculations\n");
   format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
-              [Precision, Envelope](char* text, std::size_t row) {
+              [Precision, Envelope, values = fitted.data()](char* text, std::size_t row) {
                 const int i = static_cast<int>(row) + 1;
                 if (i != 1 && i != N) {
-                  double r = P0(x[i], I[i]);
+                  const double r = values[i];
                   if (!(Envelope > 0 ? y[i] >= r : y[i] <= r)) return text;
                 }
                 *text++ = '\n';
@@ -258,7 +260,7 @@ int run() {
   report.finish();
   if (cp.Envelope != 0) {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
-    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope);
+    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted);
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
     commit_outputs({&results, &report, &envelope});
   } else {
