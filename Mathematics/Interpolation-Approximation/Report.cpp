@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "Format.hpp"
@@ -10,11 +11,12 @@
 
 namespace {
 
-// P0(x[i], I[i]) for i = 1..N (entry 0 unused), on every core for many points.
-std::vector<double> fitted_values() {
-  std::vector<double> fitted(static_cast<std::size_t>(N) + 1);
+// P0(x[i], I[i]) for i = 1..N (entry 0 unused), on every core for many points. The memory is
+// not cleared first: each thread's first store to a page is the fault that brings it in.
+std::unique_ptr<double[]> fitted_values() {
+  auto fitted = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(N) + 1);
   const int shares = N < (1 << 16) ? 1 : static_cast<int>(std::min(format_threads(), 64u));
-  run_in_parallel(shares, [shares, at = fitted.data()](int k) {
+  run_in_parallel(shares, [shares, at = fitted.get()](int k) {
     const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
     for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
       at[i] = P0(x[i], I[i]);
@@ -24,11 +26,11 @@ std::vector<double> fitted_values() {
 
 // The sum of squared residuals r = fitted[i] - y[i] in point order, with the objective's
 // arithmetic (w[i] * (r * r) with weights); the largest |r| and its abscissa go to *largest, *at.
-double residual_sum(const std::vector<double>& fitted, double* largest, double* at) {
+double residual_sum(const double* fitted, double* largest, double* at) {
   double sum = 0.0;
   *largest = -1.0;
   for (int i = 1; i <= N; i++) {
-    double r = fitted[static_cast<std::size_t>(i)] - y[i];
+    double r = fitted[i] - y[i];
     sum += w != nullptr ? w[i] * (r * r) : r * r;
     if (std::fabs(r) > *largest) {
       *largest = std::fabs(r);
@@ -70,7 +72,7 @@ FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution 
   fit.method = method;
   fit.iterations = iterations;
   fit.fitted = fitted_values();
-  fit.stats.RSS = residual_sum(fit.fitted, &fit.stats.max_residual, &fit.stats.at);
+  fit.stats.RSS = residual_sum(fit.fitted.get(), &fit.stats.max_residual, &fit.stats.at);
   fit.exact = exact.Z.empty() ? lsq::solve(problem) : std::move(exact);
   // RSS_min from the exact parameters' coefficients, with c restored afterwards; after Method 1
   // they are the coefficients in c, and RSS_min is RSS.
@@ -83,7 +85,7 @@ FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution 
   Transfer(fit.exact.Z.data());
   Continuity();
   double ignored_largest, ignored_at;
-  fit.RSS_min = residual_sum(fitted_values(), &ignored_largest, &ignored_at);
+  fit.RSS_min = residual_sum(fitted_values().get(), &ignored_largest, &ignored_at);
   std::memcpy(c[1], kept.data(), count * sizeof(double));
   return fit;
 }
@@ -163,7 +165,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
   std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
   OutputBuffer out(f);
   format_rows(out, static_cast<std::size_t>(N), 4 * (max_number_chars + 1),
-              [values = fit.fitted.data()](char* text, std::size_t row) {
+              [values = fit.fitted.get()](char* text, std::size_t row) {
                 const int i = static_cast<int>(row) + 1;
                 const double fitted = values[i];
                 for (double v : {x[i], y[i], fitted, y[i] - fitted}) {

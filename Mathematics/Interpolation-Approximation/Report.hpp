@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,10 @@
 struct FitAssessment {
   lsq::Statistics stats;  // RSS: of the spline as written
   int method = 0, iterations = 0;
-  double RSS_min = 0.0;           // the same sum for the exact least-squares parameters
-  std::vector<int> undetermined;  // intervals the data leave free, when rank < parameters
-  lsq::Solution exact;            // the least-squares solution and its covariance
-  std::vector<double> fitted;     // P0(x[i], I[i]), the spline as written at point i = 1..N
+  double RSS_min = 0.0;              // the same sum for the exact least-squares parameters
+  std::vector<int> undetermined;     // intervals the data leave free, when rank < parameters
+  lsq::Solution exact;               // the least-squares solution and its covariance
+  std::unique_ptr<double[]> fitted;  // P0(x[i], I[i]): the spline as written at point i = 1..N
 };
 
 // Assesses the fit that fit_model(method, ...) left in c after `iterations` iterations, with the

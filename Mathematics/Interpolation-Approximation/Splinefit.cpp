@@ -202,15 +202,15 @@ void write_results(std::FILE* f, const std::string& Title, int Precision, int No
 // Precision digits. Every point is a row of the table, empty when it is not chosen, so the
 // judging runs on every core too.
 void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope,
-                    const std::vector<double>& fitted) {
+                    const double* fitted) {
   OutputBuffer out(f);
   out.put(Title);
   out.put(" envelope curve calculations\n");
   format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
-              [Precision, Envelope, values = fitted.data()](char* text, std::size_t row) {
+              [Precision, Envelope, fitted](char* text, std::size_t row) {
                 const int i = static_cast<int>(row) + 1;
                 if (i != 1 && i != N) {
-                  const double r = values[i];
+                  const double r = fitted[i];
                   if (!(Envelope > 0 ? y[i] >= r : y[i] <= r)) return text;
                 }
                 *text++ = '\n';
@@ -260,7 +260,7 @@ int run() {
   report.finish();
   if (cp.Envelope != 0) {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
-    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted);
+    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted.get());
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
     commit_outputs({&results, &report, &envelope});
   } else {
