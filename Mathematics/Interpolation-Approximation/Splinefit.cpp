@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "Format.hpp"
@@ -141,24 +143,32 @@ void check_fit_input(const std::string& data_name, int Nout) {
                     " rows; at most " + std::to_string(max_rows) + " are allowed");
 }
 
-// Writes the results file: title, data (each point "\n%g\t%g"), knots with coefficients (each
-// "%*.*e\t" of width Precision + 7 with Precision - 1 decimals), and the table of the spline with
-// its derivatives (each "%.*g\t" with Precision digits), Nout rows per interval plus the last
-// knot. The spline is evaluated in order, a block of rows at a time, and each block of rows is
-// formatted on every core.
-void write_results(std::FILE* f, const std::string& Title, int Precision, int Nout) {
+// The results file's title and data points (each "\n%g\t%g"), which need the sorted points only:
+// the program writes them on a thread of its own while the fit runs, one row after the other.
+void write_data_points(std::FILE* f, const std::string& Title) {
   OutputBuffer out(f);
-  const int width = Precision + 7, decimals = Precision - 1, columns = M == 3 ? 5 : 4;
   out.put(Title);
   out.put("\n\n# Data points\n");
-  format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
-              [](char* text, std::size_t row) {
-                const int i = static_cast<int>(row) + 1;
-                *text++ = '\n';
-                text = append_g(text, x[i]);
-                *text++ = '\t';
-                return append_g(text, y[i]);
-              });
+  format_rows(
+      out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
+      [](char* text, std::size_t row) {
+        const int i = static_cast<int>(row) + 1;
+        *text++ = '\n';
+        text = append_g(text, x[i]);
+        *text++ = '\t';
+        return append_g(text, y[i]);
+      },
+      1);
+  out.flush();
+}
+
+// The rest of the results file: knots with coefficients (each "%*.*e\t" of width Precision + 7
+// with Precision - 1 decimals), and the table of the spline with its derivatives (each "%.*g\t"
+// with Precision digits), Nout rows per interval plus the last knot. The spline is evaluated in
+// order, a block of rows at a time, and each block of rows is formatted on every core.
+void write_spline(std::FILE* f, int Precision, int Nout) {
+  OutputBuffer out(f);
+  const int width = Precision + 7, decimals = Precision - 1, columns = M == 3 ? 5 : 4;
   out.put("\n\n# All spline data - knots and coefficients\n\n#\t");
   out.d(J);
   out.put('\t');
@@ -240,6 +250,10 @@ int run() {
   bool title_is_a_row = false;
   if (!load_data(rc, cp, Inputpath_2, &Title, &title_is_a_row)) return 3;
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
+  // The results file's data points are written while the input is checked and the fit runs
+  // (the thread ends before `results` is closed, also when an input fault ends the run).
+  OutputFile results(Outputpath);
+  std::jthread data_points(write_data_points, results.get(), std::cref(Title));
   check_fit_input(Inputpath_2, cp.Nout);
 
   lsq::Solution exact;
@@ -250,8 +264,8 @@ int run() {
   FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights, std::move(exact));
 
   // Each file is synced to disk while the next is written.
-  OutputFile results(Outputpath);
-  write_results(results.get(), Title, cp.Precision, cp.Nout);
+  data_points.join();
+  write_spline(results.get(), cp.Precision, cp.Nout);
   // Without an envelope file, the results file ends with a line break.
   if (cp.Envelope == 0) std::fprintf(results.get(), "\n");
   results.finish();
