@@ -14,8 +14,9 @@ in seconds:
     the same least-squares spline), and that is counted in its time. Both programs are timed as
     processes, from start to exit; the script also reports its own time from the end of its
     imports to the fitted spline ("in process"), which leaves out the interpreter and the imports.
+splinefit's peak memory (its largest resident set) is reported too.
 The machine is shared, so the medians of several runs are compared.
-Needs python3-numpy and python3-scipy (Debian packages).
+Needs python3-numpy and python3-scipy (Debian packages); this script itself imports neither.
 """
 import argparse
 import math
@@ -26,17 +27,26 @@ import subprocess
 import tempfile
 import time
 
+
+# The data set, written by a python3 of its own: this process stays small, so that the largest
+# resident set of its children (splinefit's peak memory) is splinefit's own.
+DATA = """
+import sys
 import numpy as np
+path, n = sys.argv[1], int(sys.argv[2])
+rng = np.random.default_rng(20261207)
+x = np.sort(rng.uniform(0.0, 10.0, n))
+y = np.sin(x) + rng.normal(0.0, 0.1, n)
+with open(path, "w") as f:
+    f.write("A noisy sine, %d points\\n" % n)
+    f.write("".join("%.6g %.6g\\n" % (a, b) for a, b in zip(x, y)))
+"""
 
 
 def write_inputs(work, n, J):
-    rng = np.random.default_rng(20261207)
-    x = np.sort(rng.uniform(0.0, 10.0, n))
-    y = np.sin(x) + rng.normal(0.0, 0.1, n)
     os.makedirs(os.path.join(work, "data"), exist_ok=True)
-    with open(os.path.join(work, "data", "sine.dat"), "w") as f:
-        f.write("A noisy sine, %d points\n" % n)
-        f.write("".join("%.6g %.6g\n" % (a, b) for a, b in zip(x, y)))
+    subprocess.run(["/usr/bin/python3", "-c", DATA, os.path.join(work, "data", "sine.dat"), str(n)],
+                   check=True)
     with open(os.path.join(work, "Control.dat"), "w") as f:
         f.write("data/ sine 1 2 0 2 3 %d\n" % J)
     with open(os.path.join(work, "Computational-parameters.dat"), "w") as f:
@@ -44,13 +54,19 @@ def write_inputs(work, n, J):
 
 
 def run_splinefit(program, work, threads):
+    """The run's time from start to exit, and its peak memory in MB."""
     env = dict(os.environ)
     if threads:
         env["SPLINEFIT_THREADS"] = str(threads)
     start = time.perf_counter()
-    subprocess.run([program], cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   env=env, check=True)
-    return time.perf_counter() - start
+    child = subprocess.Popen([program], cwd=work, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, env=env)
+    _, status, usage = os.wait4(child.pid, 0)
+    elapsed = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise SystemExit("splinefit ended with status %d" % child.returncode)
+    return elapsed, usage.ru_maxrss / 1024.0
 
 
 YARDSTICK = """
@@ -97,15 +113,18 @@ def main():
     work = tempfile.mkdtemp(prefix="splinefit-whole-run-")
     try:
         write_inputs(work, args.points, J)
-        ours, theirs, inside = [], [], []
+        ours, theirs, inside, memory = [], [], [], 0.0
         for _ in range(args.repeat):
-            ours.append(run_splinefit(program, work, args.threads))
+            elapsed, peak = run_splinefit(program, work, args.threads)
+            ours.append(elapsed)
+            memory = max(memory, peak)
             if not args.no_yardstick:
                 whole, fit = run_yardstick(work, J)
                 theirs.append(whole)
                 inside.append(fit)
         a = statistics.median(ours)
-        line = "N = %d, threads %s: splinefit %.3f s" % (args.points, args.threads or "all", a)
+        line = "N = %d, threads %s: splinefit %.3f s (peak %.0f MB)" % (
+            args.points, args.threads or "all", a, memory)
         if theirs:
             b, c = statistics.median(theirs), statistics.median(inside)
             line += (", python3 + numpy.loadtxt + make_lsq_spline %.3f s, ratio %.2f"
