@@ -97,6 +97,8 @@ void run_in_parallel(int count, const Task& task) {
 // loop. Above 20,000 rows, blocks of rows are formatted on `threads` threads (0: format_threads())
 // at once, so row_text must be safe to call concurrently for different rows and must not throw;
 // it is copied to each thread, and should take what it reads by value (a vector's data() rather
-// than the vector), so that no thread reads memory next to what the caller writes meanwhile.
+// than the vector), so that no thread reads memory next to what the caller writes meanwhile. The
+// threads' blocks of text are kept for the next table, and calls from several threads take
+// their turns.
 void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
                  const RowText& row_text, unsigned threads = 0);
