@@ -183,6 +183,7 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
 // The regular files below root, as paths relative to it.
 std::set<std::string> files_below(const fs::path& root) {
   std::set<std::string> names;
+  if (!fs::exists(root)) return names;  // a new case has no expected files yet
   for (const auto& entry : fs::recursive_directory_iterator(root))
     if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), root).generic_string());
   return names;
@@ -199,8 +200,6 @@ TEST_P(Fit, ReproducesEveryOutputByteForByte) {
   fs::copy(source / "input", work, fs::copy_options::recursive);
   Outcome o = run_splinefit(work);
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.err, slurp(source / "expected" / "stderr.txt"));  // the warnings, if any
-  EXPECT_EQ(o.out, slurp(source / "expected" / "console.txt"));
   std::set<std::string> expected = files_below(source / "expected"), created = files_below(work);
   for (const std::string& name : files_below(source / "input")) created.erase(name);
   if (std::getenv("SPLINEFIT_UPDATE_GOLDEN") && source.parent_path() == fs::path(GOLDEN_DIR)) {
@@ -213,6 +212,8 @@ TEST_P(Fit, ReproducesEveryOutputByteForByte) {
       std::ofstream(source / "expected" / "stderr.txt", std::ios::binary) << o.err;
     GTEST_SKIP() << "wrote the expected files";
   }
+  EXPECT_EQ(o.err, slurp(source / "expected" / "stderr.txt"));  // the warnings, if any
+  EXPECT_EQ(o.out, slurp(source / "expected" / "console.txt"));
   expected.erase("console.txt"), expected.erase("stderr.txt");
   EXPECT_EQ(created, expected);
   for (const std::string& name : expected) {
