@@ -166,7 +166,7 @@ TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
 TEST(LsqSpline, BadInputIsRefusedWithAMessage) {
   std::vector<double> x = {0, 1, 2, 3}, y = {0, 1, 4, 9}, three = {0, 1, 2}, k = {0, 3};
   std::vector<double> same = {1, 1, 1, 1}, nan = {0, NAN, 2, 3}, desc = {0, 2, 1, 3};
-  std::vector<double> negative = {1, -1, 1, 1};
+  std::vector<double> negative = {-1, 1, 1, 1}, zero = {1, 0, 1, 1};
   const std::vector<std::pair<std::function<void()>, std::string>> cases = {
       {[&] { lsq::fit(x, three, 3, k); }, "x holds 4 values but y 3"},
       {[&] { lsq::fit(x, y, 4, k); }, "the degree must be 2 or 3, not 4"},
@@ -174,7 +174,8 @@ TEST(LsqSpline, BadInputIsRefusedWithAMessage) {
       {[&] { lsq::fit(nan, y, 3, k); }, "point 1 is not finite"},
       {[&] { lsq::fit(same, y, 3, 1); }, "two different abscissae at least"},
       {[&] { lsq::fit(x, y, 3, 8); }, "from 1 to below twice the number of points"},
-      {[&] { lsq::fit(x, y, 3, k, negative, Weights::weights); }, "weight of point 1 is not"},
+      {[&] { lsq::fit(x, y, 3, k, negative, Weights::weights); }, "weight of point 0 is not"},
+      {[&] { lsq::fit(x, y, 3, k, zero, Weights::sigmas); }, "1 is not a standard deviation above"},
       {[&] { lsq::fit(x, y, 3, k, three, Weights::weights); }, "w holds 3 values for 4 points"}};
   for (const auto& [call, message] : cases) {
     try {

@@ -116,7 +116,7 @@ struct Context {
     static const double binom[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
     double rd = std::fabs(delta[j - 1]) / h[j - 1], rh = h[j] / h[j - 1];
     double pd[4] = {1.0, rd, rd * rd, rd * rd * rd};
-    double ph[4] = {1.0, rh, rh * rh, rh * rh * rh};
+    double ph[3] = {1.0, rh, rh * rh};  // l < M <= 3
     for (int l = 0; l < M; l++)
       for (int m = 0; m <= M; m++) S[l][m] = m < l ? 0.0 : binom[m][l] * pd[m - l] * ph[l];
   }
