@@ -163,6 +163,16 @@ TEST(LsqSpline, FitsFromSeveralThreadsEqualTheSameFitsOnOneThread) {
   EXPECT_EQ(lsq::solve(p).covariance, (p.threads = 1, lsq::solve(p).covariance));
 }
 
+// Weights of 2^1000 make rows past 10^150, which the factor takes by the overflow-safe path: the
+// spline is that of equal weights of 1, to rounding.
+TEST(LsqSpline, HugeEqualWeightsGiveTheSplineOfWeightsOfOne) {
+  Data d(5, 300);
+  std::vector<double> one(d.x.size(), 1.0), huge(d.x.size(), std::ldexp(1.0, 1000));
+  lsq::Spline a = lsq::fit(d.x, d.y, 3, d.knots, one, Weights::weights);
+  lsq::Spline b = lsq::fit(d.x, d.y, 3, d.knots, huge, Weights::weights);
+  for (double t : {0.1, 1.0, 2.2, 3.9}) EXPECT_NEAR(a.value(t), b.value(t), 1e-12) << t;
+}
+
 TEST(LsqSpline, BadInputIsRefusedWithAMessage) {
   std::vector<double> x = {0, 1, 2, 3}, y = {0, 1, 4, 9}, three = {0, 1, 2}, k = {0, 3};
   std::vector<double> same = {1, 1, 1, 1}, nan = {0, NAN, 2, 3}, desc = {0, 2, 1, 3};
