@@ -289,6 +289,10 @@ unsigned format_threads() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
+int worker_count(std::size_t work, std::size_t least) {
+  return work < least ? 1 : static_cast<int>(std::min(format_threads(), 64u));
+}
+
 namespace {
 
 // Rows one thread formats per round: enough work to outweigh starting a thread, while the text

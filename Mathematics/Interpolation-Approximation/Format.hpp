@@ -82,6 +82,10 @@ using RowText = std::function<char*(char* out, std::size_t row)>;
 // environment when it is a positive integer (1 forces serial output), else every core.
 unsigned format_threads();
 
+// The number of threads for `work` units that split into independent pieces: format_threads(),
+// at most 64, or 1 below `least` units, where starting threads costs more than they save.
+int worker_count(std::size_t work, std::size_t least);
+
 // Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one). A task
 // should keep what it writes in its own variables until it ends: a store to a cache line that
 // another thread reads or writes moves the line between the cores.

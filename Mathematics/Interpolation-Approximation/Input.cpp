@@ -4,13 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +17,8 @@
 #include <exception>
 #include <string_view>
 #include <system_error>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "Format.hpp"
 
@@ -148,12 +147,14 @@ void input_fault(const std::string& file, int line, const std::string& what) {
 }
 
 const char* read_finite(const char* p, const char* end, double* value, const std::string& file,
-                        int line, const std::string& what) {
+                        int line, const std::string& what, int column) {
   const char* q = scan_double(p, end, value);
-  if (q == p) input_fault(file, line, what + " is not a number (found " + shown(p, end) + ")");
+  if (q != p && std::isfinite(*value) && !(q + 1 < end && *q == ',')) return q;
+  const std::string subject = column > 0 ? what + " " + std::to_string(column) : what;
+  if (q == p) input_fault(file, line, subject + " is not a number (found " + shown(p, end) + ")");
   if (!std::isfinite(*value))
-    input_fault(file, line, what + " is not a finite number (found " + shown(p, end) + ")");
-  reject_decimal_comma(file, line, what, p, q, end);
+    input_fault(file, line, subject + " is not a finite number (found " + shown(p, end) + ")");
+  reject_decimal_comma(file, line, subject, p, q, end);
   return q;
 }
 
@@ -370,8 +371,10 @@ extern "C" void mapped_file_cut_short(int) {
 }  // namespace
 
 FileText::FileText(FileText&& other) noexcept
-    : read_(std::move(other.read_)), mapped_(std::exchange(other.mapped_, nullptr)),
-      size_(other.size_), skip_(other.skip_) {}
+    : read_(std::move(other.read_)),
+      mapped_(std::exchange(other.mapped_, nullptr)),
+      size_(other.size_),
+      skip_(other.skip_) {}
 
 FileText::~FileText() {
   if (mapped_ == nullptr) return;
@@ -394,8 +397,9 @@ FileText read_file(const std::string& name) {
   // fault in. One at a time, since the guard against SIGBUS names one file.
   constexpr long long least_mapped = 1 << 20;
   struct stat info {};
-  if (!a_file_is_mapped && fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size >= least_mapped && name.size() <= max_file_name) {
+  const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
+  if (!a_file_is_mapped && regular && info.st_size >= least_mapped &&
+      name.size() <= max_file_name) {
     void* at = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
                     MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
     if (at != MAP_FAILED) {
@@ -412,7 +416,7 @@ FileText read_file(const std::string& name) {
   if (file.mapped_ == nullptr) {
     // A regular file in one read of its size, then whatever it may have grown by meanwhile.
     std::string& text = file.read_;
-    if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (regular && info.st_size > 0) {
       text.resize(static_cast<std::size_t>(info.st_size));
       text.resize(std::fread(text.data(), 1, text.size(), f));
     }
@@ -476,12 +480,6 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
 
 namespace {
 
-// The number of threads for `work` bytes that split into independent pieces: format_threads(),
-// which SPLINEFIT_THREADS sets, at most 64; one for less than a megabyte.
-int worker_count(std::size_t work) {
-  return work < (1u << 20) ? 1 : static_cast<int>(std::min(format_threads(), 64u));
-}
-
 // One thread's share of the data rows: whole lines from begin to end.
 struct Chunk {
   const char* begin = nullptr;
@@ -520,10 +518,7 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
                       " where ii = " + std::to_string(control.ii) + " are needed");
     double value = 0.0;
     const char* start = p;
-    p = scan_double(start, line.end, &value);
-    // Anything read_finite would refuse goes to it for the message; a good number costs no text.
-    if (p == start || !std::isfinite(value) || (p + 1 < line.end && *p == ','))
-      p = read_finite(start, line.end, &value, name, line.number, "column " + std::to_string(k));
+    p = read_finite(start, line.end, &value, name, line.number, "column", k);
     if (k == control.ix) data.x[i] = value;
     if (k == control.iy) data.y[i] = value;
     if (k == iw) {
@@ -578,7 +573,7 @@ DataFile parse_data(std::string_view text, const std::string& name, const RunCon
   // their number is within the limit; the first fault in file order is the one reported.
   const char* body = lines.position();
   const char* end = text.data() + text.size();
-  std::vector<Chunk> chunks = chunks_of(body, end, worker_count(end - body));
+  std::vector<Chunk> chunks = chunks_of(body, end, worker_count(end - body, 1 << 20));
   run_in_parallel(static_cast<int>(chunks.size()), [&chunks](int k) {
     Chunk& chunk = chunks[static_cast<std::size_t>(k)];
     Lines part(chunk.begin, chunk.end, 1);

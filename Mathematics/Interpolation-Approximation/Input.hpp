@@ -29,11 +29,12 @@ struct InputError : std::runtime_error {
 [[noreturn]] void input_fault(const std::string& file, int line, const std::string& what);
 
 // Reads the number that starts at p (before end) as C's "%le" reads it and stores it in *value;
-// returns the end of the number. Refuses, through input_fault naming `what`, a text that is not
-// a number, a number that is not finite, and a number directly followed by a comma and a digit
-// (a decimal comma, "1,5").
+// returns the end of the number. Refuses, through input_fault naming `what` (followed by the
+// column's number when column > 0, "column 3"), a text that is not a number, a number that is
+// not finite, and a number directly followed by a comma and a digit (a decimal comma, "1,5").
+// A good number costs no text: the name is put together only for the message.
 const char* read_finite(const char* p, const char* end, double* value, const std::string& file,
-                        int line, const std::string& what);
+                        int line, const std::string& what, int column = 0);
 
 // The data file holds more rows than the parameter file's Nmax allows (Nmax - 2 at most).
 struct TooManyDataRows {

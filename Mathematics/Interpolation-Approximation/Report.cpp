@@ -1,6 +1,5 @@
 #include "Report.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -15,7 +14,7 @@ namespace {
 // not cleared first: each thread's first store to a page is the fault that brings it in.
 std::unique_ptr<double[]> fitted_values() {
   auto fitted = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(N) + 1);
-  const int shares = N < (1 << 16) ? 1 : static_cast<int>(std::min(format_threads(), 64u));
+  const int shares = worker_count(static_cast<std::size_t>(N), 1 << 16);
   run_in_parallel(shares, [shares, at = fitted.get()](int k) {
     const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
     for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
