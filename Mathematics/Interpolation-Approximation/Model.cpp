@@ -96,8 +96,10 @@ int fit_model(int Method, double criterion, lsq::Solution* exact) {
   int iter = 0;
   if (Method == 1) {
     lsq::Solution solution = lsq::solve(model_problem());
-    std::copy(solution.Z.begin() + 1, solution.Z.end(), Z + 1);
+    for (int j = 1; j <= J; j++) std::copy_n(solution.coefficients(j), M + 1, c[j]);
     if (exact != nullptr) *exact = std::move(solution);
+    free_dvector(Z, 1, NN);
+    return 0;
   } else {
     double** A = dmatrix(1, NN, 1, NN);
     for (int i = 1; i <= NN; i++) {

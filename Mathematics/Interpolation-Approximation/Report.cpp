@@ -72,20 +72,25 @@ FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution 
   fit.iterations = iterations;
   fit.fitted = fitted_values();
   fit.stats.RSS = residual_sum(fit.fitted.get(), &fit.stats.max_residual, &fit.stats.at);
-  fit.exact = exact.Z.empty() ? lsq::solve(problem) : std::move(exact);
-  // RSS_min from the exact parameters' coefficients, with c restored afterwards; after Method 1
-  // they are the coefficients in c, and RSS_min is RSS.
+  fit.exact = exact.c.empty() ? lsq::solve(problem) : std::move(exact);
+  // After Method 1 the spline as written is the exact solution: RSS_min is RSS, the excess 0.
   if (method == 1) {
     fit.RSS_min = fit.stats.RSS;
+    fit.excess = 0.0;
     return fit;
   }
-  const std::size_t count = static_cast<std::size_t>(J) * (M + 1);
-  std::vector<double> kept(c[1], c[1] + count);
-  Transfer(fit.exact.Z.data());
-  Continuity();
-  double ignored_largest, ignored_at;
-  fit.RSS_min = residual_sum(fitted_values().get(), &ignored_largest, &ignored_at);
-  std::memcpy(c[1], kept.data(), count * sizeof(double));
+  // Powell's spline s and the least-squares spline s* both lie in the spline space, and the
+  // residuals of s* are orthogonal to it, so RSS - RSS_min is the (weighted) sum of (s - s*)^2
+  // at the points: computed that way it carries no cancellation, and is never below 0.
+  double RSS_min = 0.0, apart = 0.0;
+  for (int i = 1; i <= N; i++) {
+    const double best = fit.exact.value(I[i], x[i]), weight = w != nullptr ? w[i] : 1.0;
+    const double r = best - y[i], d = fit.fitted[i] - best;
+    RSS_min += weight * (r * r);
+    apart += weight * (d * d);
+  }
+  fit.RSS_min = RSS_min;
+  fit.excess = RSS_min > 0.0 ? apart / RSS_min : NAN;
   return fit;
 }
 
@@ -111,7 +116,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
   const char* no_log = "RSS is 0, so ln(RSS / N) is not finite";
   statistic(f, "RSS", s.RSS, "");
   statistic(f, "RSS_min", fit.RSS_min, "");
-  statistic(f, "excess", fit.RSS_min > 0.0 ? s.RSS / fit.RSS_min - 1.0 : NAN,
+  statistic(f, "excess", fit.excess,
             "RSS_min is 0: the least-squares spline passes through every point");
   statistic(f, "sigma", s.sigma(), no_dof);
   statistic(f, "R2", s.R2(), "the ordinates are all equal (TSS = 0)");
@@ -153,7 +158,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
     for_each_table_row(Nout, [&](double at) {
       const int j = evaluation_interval(at);  // one search: P(at) is P0(at, j)
       double value = P0(at, j);
-      double se = scale * std::sqrt(fit.exact.variance_factor(j, at));
+      double se = scale * std::sqrt(fit.exact.variance_factor(at));
       block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
       if (block.size() >= std::size_t{5} << 16) format_block();
     });
@@ -222,7 +227,7 @@ void warn_about_fit(const FitAssessment& fit) {
     if (!narrow.empty()) why.append("; of zero width: ").append(list_of(narrow));
     why += ")";
     const char* exact =
-        fit.exact.covariance.empty()
+        fit.exact.a.empty()
             ? "the polynomial of lowest degree through the mean ordinate at each abscissa"
             : "the least-squares spline with the smallest jumps of the highest derivative at the "
               "knots, which carries a neighbour's polynomial across an interval without points";

@@ -18,6 +18,7 @@ struct FitAssessment {
   lsq::Statistics stats;  // RSS: of the spline as written
   int method = 0, iterations = 0;
   double RSS_min = 0.0;              // the same sum for the exact least-squares parameters
+  double excess = 0.0;               // RSS / RSS_min - 1, NaN when RSS_min is 0
   std::vector<int> undetermined;     // intervals the data leave free, when rank < parameters
   lsq::Solution exact;               // the least-squares solution and its covariance
   std::unique_ptr<double[]> fitted;  // P0(x[i], I[i]): the spline as written at point i = 1..N

@@ -7,376 +7,449 @@
 #include <cmath>
 #include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "Parallel.hpp"
 
 namespace lsq {
 
-// Method. Write a_j for the coefficients c[j][0..M] of interval j. The residual of a point of
-// interval j is linear in a_j, and the continuity conditions give a_j = (S_j a_{j-1}, c[j][M]),
-// where S_j holds the first M rows of the Taylor shift by delta[j-1]. First the rows of each
-// interval's points are rotated (Givens) into a small upper-triangular block. Then, from
-// interval J down to 1, each block joins the factor that holds the information about a_j; a_j
-// is replaced by (c[j][M], a_{j-1}), and one more QR step splits off the row that gives c[j][M]
-// from a_{j-1}, leaving the factor for a_{j-1}. This is the QR factorisation of the whole
-// N x NN parameter map, columns taken in the order Z[NN], ..., Z[M+2], Z[1..M+1]; back
-// substitution then runs the continuity recurrence forward. Time O(N (M+1)^2), storage
-// O(J (M+1)^2); monomial normal equations are never formed.
+// Method. The spline space of the model (degree M, M - 1 continuous derivatives, breakpoints at
+// the distinct inner knots, its end pieces extended beyond the outer knots) has the B-spline
+// basis B_0..B_{n-1}, n = L + M + 1 for L distinct inner knots, on the extended knots t: the
+// left end a M + 1 times, the inner knots, the right end b M + 1 times (de Boor, A Practical
+// Guide to Splines, ch. IX). Piece k (0..L) runs from t[M + k] to t[M + k + 1] and only
+// B_k..B_{k+M} are not zero on it, so a point's row holds M + 1 consecutive numbers, each in
+// [0, 1]: the matrix is banded and as well conditioned as the points allow, whatever the widths
+// of the pieces. Rows are scaled by the square roots of the weights, after the weights were
+// scaled by a power of 2 so that the largest is about 1 (an exact scaling: the fit does not
+// depend on the scale of the weights).
 //
-// Scaling: interval j works with a_j[m] * h[j]^m, h[j] its width or the farthest point assigned
-// to it, whichever is larger, so every data row holds powers of a u with |u| <= 1. The scaling
-// changes only rounding, not the minimiser.
+// Points at one abscissa make one row: the sum of their weights and their weighted mean
+// ordinate give the same least-squares problem. The rows of each piece are rotated (Givens)
+// into a small triangle, on several threads for many points, and the triangles of the pieces,
+// in order, into the banded triangular factor R of the whole problem: time O(N (M+1)^2),
+// storage O(n (M+2)). A row that comes to rest on an empty row of R only as rounding (below
+// 2^-40 of the row it was) is residual and dropped, so a column that the data do not determine
+// keeps an exactly empty row.
 //
-// Degenerate problems: a penalty row (weight 1e-12 against 1 for a data row) on each jump
-// c[j][M] - c[j-1][M], scaled by the M-th power of the smaller of h[j-1] and h[j], makes every
-// factor nonsingular when the points hold at least M + 1 distinct abscissae. The elimination
-// over the blocks runs four times, each penalty pulling towards the jump of the previous
-// solution (iterated Tikhonov regularisation, from 0): this converges, fast, to the least-squares
-// minimiser with the smallest jumps, so the penalty leaves no bias on fits that the data
-// determine, and continues a neighbour's polynomial across intervals without data. With fewer
-// than M + 1 distinct abscissae no function fits better than the polynomial through the mean
-// ordinate at each, which is taken directly.
+// Where the data leave the spline undetermined (a row of R stays empty), rows for the jumps of
+// the M-th derivative at the inner knots are rotated in as well, each jump measured in units of
+// the ordinate (times h^M / M! for the narrower of the two pieces beside its knot, and divided
+// by the square root of the number of knots at that abscissa, whose jumps share it), with a
+// weight of 2^-200 against the data. They fill exactly the empty rows, and change the rows that
+// the data determine by a relative 2^-400, far below rounding: back substitution gives the
+// least-squares spline with the smallest jumps, with no dependence on the scale of the weights
+// or the ordinates. With fewer than M + 1 distinct abscissae no spline fits better than the
+// polynomial of lowest degree through the (weighted) mean ordinate at each, which is taken.
+//
+// The per-interval coefficients are the piece's derivatives at the interval's left knot, from
+// the differences of the B-spline coefficients; the variance b^T (A^T W A)^-1 b at t comes from
+// the band of (R^T R)^-1 next to the diagonal, by the recurrence of Hutchinson and de Hoog
+// (ACM TOMS 11, 1985), O(n M^2).
 
 namespace {
 
-constexpr int max_size = 5;  // M + 2 for M = 3: one top coefficient and the 4 of an interval
-constexpr double jump_weight = 1e-12;
-constexpr int passes = 4;
+constexpr int max_order = 4;       // M + 1 for M = 3
+constexpr int max_width = 5;       // entries of a row of R: the data need M + 1, the jumps M + 2
+constexpr double dropped = 0x1p-40;     // a remnant below this share of its row is rounding
+constexpr double jump_weight = 0x1p-12;  // of a jump row against a data row of weight 1
+constexpr int max_steps = 1000;
 
-using Triangle = double[max_size][max_size];
+// Values at x of the M + 1 B-splines of degree M that are not zero on the piece whose left end
+// is t[left] (B_{left-M}..B_left), by the recurrence of de Boor's BSPLVB; x may lie outside the
+// piece, where the values continue its polynomials.
+void bspline_values(const double* t, int M, int left, double x, double* b) {
+  double dl[max_order], dr[max_order];
+  b[0] = 1.0;
+  for (int j = 1; j <= M; j++) {
+    dr[j - 1] = t[left + j] - x;
+    dl[j - 1] = x - t[left + 1 - j];
+    double saved = 0.0;
+    for (int r = 0; r < j; r++) {
+      const double term = b[r] / (dr[r] + dl[j - 1 - r]);
+      b[r] = saved + dr[r] * term;
+      saved = dl[j - 1 - r] * term;
+    }
+    b[j] = saved;
+  }
+}
 
-// The rows of one interval's points, compressed: R^T R and R^T d equal their sums.
-struct Block {
-  Triangle R;
-  double d[max_size];
+// A banded upper-triangular factor: row i holds R[i][i + d] at R[i * width + d], d < width, and
+// the right-hand side z[i]. An empty row is all 0.
+struct Band {
+  int n = 0, width = 0;
+  std::vector<double> R, z;
+  Band() = default;
+  Band(int rows, int columns) : n(rows), width(columns), R(std::size_t(rows) * columns), z(rows) {}
+  double* row(int i) { return &R[static_cast<std::size_t>(i) * width]; }
+  const double* row(int i) const { return &R[static_cast<std::size_t>(i) * width]; }
 };
 
-// Rotation k of rotate_in: zeroes v[k] against the factor's row k.
-inline void rotation(Triangle& R, double* d, int n, double* v, double& rhs, int k) {
-  if (v[k] == 0.0) return;
-  double r = std::sqrt(R[k][k] * R[k][k] + v[k] * v[k]);
-  if (!(r > 1e-150 && r < 1e150)) r = std::hypot(R[k][k], v[k]);  // no underflow or overflow
-  double cs = R[k][k] / r, sn = v[k] / r;
-  R[k][k] = r;
-  for (int l = k + 1; l < n; l++) {
-    double t = R[k][l];
-    R[k][l] = cs * t + sn * v[l];
-    v[l] = cs * v[l] - sn * t;
+// a from R a = z by back substitution; 0 for a column whose row is empty.
+void back_substitute(const Band& R, std::vector<double>& a) {
+  for (int i = R.n - 1; i >= 0; i--) {
+    const double* Ri = R.row(i);
+    double sum = R.z[static_cast<std::size_t>(i)];
+    for (int d = 1; d < R.width && i + d < R.n; d++) sum -= Ri[d] * a[static_cast<std::size_t>(i + d)];
+    a[static_cast<std::size_t>(i)] = Ri[0] != 0.0 ? sum / Ri[0] : 0.0;
   }
-  double t = d[k];
-  d[k] = cs * t + sn * rhs;
-  rhs = cs * rhs - sn * t;
 }
 
-// Rotates the row (v, rhs) into the upper-triangular n x n factor (R, d); v is overwritten.
-// Afterwards R^T R and R^T d have grown by v v^T and v rhs.
-void rotate_in(Triangle& R, double* d, int n, double* v, double rhs) {
-  for (int k = 0; k < n; k++) rotation(R, d, n, v, rhs, k);
+double largest_magnitude(const double* v, int count) {
+  double m = 0.0;
+  for (int d = 0; d < count; d++) m = std::max(m, std::fabs(v[d]));
+  return m;
 }
 
-// rotate_in for `count` rows into the factors of as many different blocks: rotation k of each
-// in turn, so that the processor overlaps their chains of square roots and divisions (one
-// row's chain alone leaves it waiting most of the time). Each factor gets rotate_in's bits.
-constexpr int max_lanes = 4;
-void rotate_in_lanes(Block* const* b, double (*v)[max_size], double* rhs, int count, int n) {
-  for (int k = 0; k < n; k++)
-    for (int s = 0; s < count; s++) rotation(b[s]->R, b[s]->d, n, v[s], rhs[s], k);
+// Rotates the row (v, rhs), whose entries v[0..width-1] stand in columns col.. (v is
+// overwritten), into the factor: each entry in turn is zeroed against the factor's row of its
+// column, or fills that row when it is empty, unless what is left of the row is below `dropped`
+// times `size`, its largest entry before the rotations.
+void rotate_in(Band& b, int col, double* v, double rhs, double size) {
+  const int width = b.width;
+  for (int i = col; i < b.n; i++) {
+    if (v[0] != 0.0) {
+      double* Ri = b.row(i);
+      if (Ri[0] == 0.0) {
+        if (largest_magnitude(v, width) <= dropped * size) return;
+        for (int d = 0; d < width; d++) Ri[d] = v[d];
+        b.z[i] = rhs;
+        return;
+      }
+      double r = std::sqrt(Ri[0] * Ri[0] + v[0] * v[0]);
+      if (!(r > 1e-150 && r < 1e150)) r = std::hypot(Ri[0], v[0]);  // no underflow or overflow
+      const double cs = Ri[0] / r, sn = v[0] / r;
+      Ri[0] = r;
+      for (int d = 1; d < width; d++) {
+        const double t = Ri[d];
+        Ri[d] = cs * t + sn * v[d];
+        v[d] = cs * v[d] - sn * t;
+      }
+      const double t = b.z[i];
+      b.z[i] = cs * t + sn * rhs;
+      rhs = cs * rhs - sn * t;
+    }
+    bool rest = false;
+    for (int d = 1; d < width; d++) rest = rest || v[d] != 0.0;
+    if (!rest) return;
+    for (int d = 1; d < width; d++) v[d - 1] = v[d];
+    v[width - 1] = 0.0;
+  }
 }
 
-// The problem's arrays under the names of the spline model, so that the solver reads as the
-// model's formulas; delta[j] = X[j+1] - X[j].
-struct Context {
-  int M, J, N, NN, threads;
-  const double *x, *y, *w, *X;
-  const int* I;
-  std::vector<double> widths;
-  const double* delta;
+// The problem's points merged by abscissa (weights of 0 left out): abscissa, total weight (after
+// the power-of-2 scaling) and weighted mean ordinate, with the piece that holds the abscissa.
+struct Rows {
+  std::vector<double> x, w, y;
+  std::vector<int> piece;
+};
 
-  explicit Context(const Problem& p)
-      : M(p.M),
-        J(p.J),
-        N(p.N),
-        NN(p.J + p.M),
-        threads(p.threads),
-        x(p.x),
-        y(p.y),
-        w(p.w),
-        X(p.X),
-        I(p.I),
-        widths(static_cast<std::size_t>(p.J) + 1, 0.0),
-        delta(widths.data()) {
-    for (int j = 1; j <= J; j++) widths[static_cast<std::size_t>(j)] = X[j + 1] - X[j];
+// The extended knots of the spline space of a problem (see Method), with L distinct inner knots.
+struct Basis {
+  int M = 3, L = 0, n = 0;
+  std::vector<double> t;
+  std::vector<double> breaks;  // the distinct inner knots, t[M + 1 .. M + L]
+  std::vector<int> multiplicity;
+  double lowest = 0.0, highest = 0.0;  // the outermost point or knot on either side
+
+  Basis(const Problem& p) : M(p.M) {
+    for (int j = 2; j <= p.J; j++) {
+      if (!breaks.empty() && breaks.back() == p.X[j]) {
+        multiplicity.back()++;
+      } else {
+        breaks.push_back(p.X[j]);
+        multiplicity.push_back(1);
+      }
+    }
+    L = static_cast<int>(breaks.size());
+    n = L + M + 1;
+    double a = p.X[1], b = p.X[p.J + 1];
+    for (int i = 1; i <= p.N; i++) a = std::min(a, p.x[i]), b = std::max(b, p.x[i]);
+    lowest = a;
+    highest = b;
+    // The ends lie strictly outside the inner knots: a piece of no width has no B-spline basis.
+    if (L > 0 && !(a < breaks.front())) {
+      const double gap = (L > 1 ? breaks[1] : std::max(b, breaks.back())) - breaks.front();
+      a = breaks.front() - (gap > 0.0 ? gap : std::max(1.0, std::fabs(breaks.front())));
+    }
+    if (L > 0 && !(b > breaks.back())) {
+      const double gap = breaks.back() - (L > 1 ? breaks[L - 2] : std::min(a, breaks.front()));
+      b = breaks.back() + (gap > 0.0 ? gap : std::max(1.0, std::fabs(breaks.back())));
+    }
+    t.assign(M + 1, a);
+    t.insert(t.end(), breaks.begin(), breaks.end());
+    t.insert(t.end(), M + 1, b);
   }
 
-  Solution exact_solution() const;
-
-  // S[l][m] (l < M, m <= M): scaled coefficient l of interval j from scaled coefficient m of
-  // interval j - 1, binom(m, l) (delta[j-1] / h[j-1])^(m-l) (h[j] / h[j-1])^l.
-  void scaled_shift(int j, const std::vector<double>& h, Triangle& S) const {
-    static const double binom[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
-    double rd = std::fabs(delta[j - 1]) / h[j - 1], rh = h[j] / h[j - 1];
-    double pd[4] = {1.0, rd, rd * rd, rd * rd * rd};
-    double ph[3] = {1.0, rh, rh * rh};  // l < M <= 3
-    for (int l = 0; l < M; l++)
-      for (int m = 0; m <= M; m++) S[l][m] = m < l ? 0.0 : binom[m][l] * pd[m - l] * ph[l];
+  // The piece that holds x: the last whose left end is at or below it (0 below every break).
+  int piece(double x) const {
+    return static_cast<int>(std::upper_bound(breaks.begin(), breaks.end(), x) - breaks.begin());
   }
 
-  // The scale h[1..J] of every interval (see the comment at the top), floored at 2^-26 times the
-  // largest so that no ratio of neighbouring scales overflows; all 1 when every scale is 0.
-  std::vector<double> interval_scales() const {
-    std::vector<double> h(static_cast<std::size_t>(J) + 1, 0.0);
-    for (int j = 1; j <= J; j++) h[j] = std::fabs(delta[j]);
-    for (int i = 1; i <= N; i++) h[I[i]] = std::max(h[I[i]], std::fabs(x[i] - X[I[i]]));
-    double largest = *std::max_element(h.begin() + 1, h.end());
-    for (int j = 1; j <= J; j++)
-      h[j] =
-          std::isfinite(largest) && largest > 0.0 ? std::max(h[j], std::ldexp(largest, -26)) : 1.0;
-    return h;
+  // The derivatives of order 0..M at x of a spline on piece k, divided by
+  // m!: the coefficients of the piece's polynomial in powers of (t - x). The B-spline
+  // coefficients of each derivative are the differences of the previous ones (de Boor, ch. X).
+  // window[r] is the coefficient of B_{k+r}, r = 0..M.
+  void taylor(const double* window, int k, double x, double* c) const {
+    double alpha[max_order], b[max_order];
+    for (int r = 0; r <= M; r++) alpha[r] = window[r];
+    double factorial = 1.0;
+    for (int d = 0; d <= M; d++) {
+      if (d > 0) {
+        factorial *= d;
+        for (int r = M; r >= d; r--)
+          alpha[r] = (M - d + 1) * (alpha[r] - alpha[r - 1]) /
+                     (t[static_cast<std::size_t>(k + r + M - d + 1)] - t[static_cast<std::size_t>(k + r)]);
+      }
+      bspline_values(t.data(), M - d, M + k, x, b);
+      double s = 0.0;
+      for (int r = d; r <= M; r++) s += alpha[r] * b[r - d];
+      c[d] = s / factorial;
+    }
   }
 
-  // Fewer than M + 1 distinct abscissae xi: the polynomial of lowest degree through the (weighted)
-  // mean ordinate at each (Newton's divided differences), as interval 1's coefficients about X[1],
-  // and every top coefficient 0, since its degree is below M. All 0 without any point.
-  void fit_polynomial_through_means(const std::vector<double>& xi, double* Z) const {
-    const int k = static_cast<int>(xi.size());
-    double d[max_size] = {}, count[max_size] = {};
-    for (int i = 1; i <= N; i++) {
-      if (w != nullptr && w[i] == 0.0) continue;
-      int p = static_cast<int>(std::find(xi.begin(), xi.end(), x[i]) - xi.begin());
-      d[p] += w != nullptr ? w[i] * y[i] : y[i];
-      count[p] += w != nullptr ? w[i] : 1.0;
+  // The top coefficient (the M-th derivative over M!) on piece k of B_{k+r}, r = 0..M, into g.
+  void top_coefficients(int k, double* g) const {
+    for (int r = 0; r <= M; r++) {
+      double unit[max_order] = {}, c[max_order];
+      unit[r] = 1.0;
+      taylor(unit, k, t[static_cast<std::size_t>(M + k)], c);
+      g[r] = c[M];
     }
-    for (int p = 0; p < k; p++) d[p] /= count[p];
-    for (int level = 1; level < k; level++)
-      for (int p = k - 1; p >= level; p--) d[p] = (d[p] - d[p - 1]) / (xi[p] - xi[p - level]);
-    // Horner on the Newton form in s = t - X[1]: q <- q (s - (xi[p] - X[1])) + d[p].
-    double q[max_size] = {};
-    for (int p = k - 1; p >= 0; p--) {
-      double e = xi[p] - X[1];
-      for (int m = M; m >= 1; m--) q[m] = q[m - 1] - e * q[m];
-      q[0] = d[p] - e * q[0];
-    }
-    for (int m = 0; m <= M; m++) Z[1 + m] = q[m];
-    for (int j = 2; j <= J; j++) Z[M + j] = 0.0;
   }
 
-  // The covariance of the scaled coefficients of every interval, over sigma^2, from the factor R of
-  // interval 1 and the split-off rows: a_1 = R^-1 d, and a_j = G_j a_{j-1} + beta_j e_M / rho_j
-  // with G_j the first M rows of the shift and the row -r / rho_j, where d and every beta_j are
-  // distinct components of Q^T y, independent with variance sigma^2. So C_1 = R^-1 R^-T and C_j =
-  // G_j C_{j-1} G_j^T + e_M e_M^T / rho_j^2: O(J M^3).
-  std::vector<double> covariances(const Triangle& R, const std::vector<double>& split,
-                                  const std::vector<double>& h) const {
-    const int n = M + 1, width = n + 2;
-    std::vector<double> C(static_cast<std::size_t>(J) * n * n, 0.0);
-    double Rinv[max_size][max_size] = {};
-    for (int k = M; k >= 0; k--) {  // columns of R^-1 by back substitution
-      if (R[k][k] == 0.0) return {};
-      Rinv[k][k] = 1.0 / R[k][k];
-      for (int l = k - 1; l >= 0; l--) {
-        double s = 0.0;
-        for (int m = l + 1; m <= k; m++) s += R[l][m] * Rinv[m][k];
-        Rinv[l][k] = -s / R[l][l];
-      }
-    }
-    for (int a = 0; a < n; a++)
-      for (int b = 0; b < n; b++)
-        for (int k = std::max(a, b); k < n; k++) C[a * n + b] += Rinv[a][k] * Rinv[b][k];
-    Triangle S = {}, G = {};
-    for (int j = 2; j <= J; j++) {
-      scaled_shift(j, h, S);
-      const double* row = &split[static_cast<std::size_t>(j) * width];
-      if (row[0] == 0.0) return {};
-      for (int m = 0; m <= M; m++) {
-        for (int l = 0; l < M; l++) G[l][m] = S[l][m];
-        G[M][m] = -row[1 + m] / row[0];
-      }
-      const double* before = &C[static_cast<std::size_t>(j - 2) * n * n];
-      double* now = &C[static_cast<std::size_t>(j - 1) * n * n];
-      double GC[max_size][max_size] = {};
-      for (int a = 0; a < n; a++)
-        for (int b = 0; b < n; b++)
-          for (int k = 0; k < n; k++) GC[a][b] += G[a][k] * before[k * n + b];
-      for (int a = 0; a < n; a++)
-        for (int b = 0; b < n; b++)
-          for (int k = 0; k < n; k++) now[a * n + b] += GC[a][k] * G[b][k];
-      now[M * n + M] += 1.0 / (row[0] * row[0]);
-    }
-    return C;
-  }
-
-  // One elimination over the blocks, from interval J down to 1, with each jump penalty pulling
-  // towards the jump between the scaled top coefficients top[j - 1] and top[j]; then back
-  // substitution. Writes the solution to Z and its scaled top coefficients to top and, when
-  // covariance is given, the coefficients' covariances to it.
-  void solve(const std::vector<Block>& blocks, const std::vector<double>& h,
-             std::vector<double>& top, double* Z, std::vector<double>* covariance = nullptr) const {
-    const int n = M + 1, width = n + 2;
-    // Per interval j >= 2, the split-off row (rho, r[0..M], beta): rho w + r . a_{j-1} = beta for
-    // the scaled top coefficient w of interval j.
-    std::vector<double> split(static_cast<std::size_t>(J + 1) * width, 0.0);
-    Triangle R = {}, S = {};
-    double d[max_size] = {};
-    for (int j = J; j >= 1; j--) {
-      for (int k = 0; k < n; k++) {
-        double v[max_size] = {};
-        for (int l = k; l < n; l++) v[l] = blocks[j].R[k][l];
-        rotate_in(R, d, n, v, blocks[j].d[k]);
-      }
-      if (j == 1) break;
-
-      // Columns (w, a_{j-1}[0..M]): the factor's rows in these variables, then the jump row.
-      scaled_shift(j, h, S);
-      Triangle T = {};
-      double e[max_size] = {}, g[max_size];
-      for (int k = 0; k < n; k++) {
-        g[0] = R[k][M];
-        for (int m = 0; m <= M; m++) {
-          double s = 0.0;
-          for (int l = k; l < M && l <= m; l++) s += R[k][l] * S[l][m];
-          g[1 + m] = s;
-        }
-        rotate_in(T, e, n + 1, g, d[k]);
-      }
-      double narrower = std::min(h[j], h[j - 1]);
-      double right = jump_weight * std::pow(narrower / h[j], M);
-      double left = jump_weight * std::pow(narrower / h[j - 1], M);
-      std::fill(g, g + max_size, 0.0);
-      g[0] = right;
-      g[1 + M] = -left;
-      rotate_in(T, e, n + 1, g, right * top[j] - left * top[j - 1]);
-
-      double* row = &split[static_cast<std::size_t>(j) * width];
-      for (int l = 0; l <= n; l++) row[l] = T[0][l];
-      row[n + 1] = e[0];
-      for (int k = 0; k < n; k++) {
-        for (int l = 0; l < n; l++) R[k][l] = T[k + 1][l + 1];
-        d[k] = e[k + 1];
-      }
-    }
-
-    if (covariance != nullptr) *covariance = covariances(R, split, h);
-    // Back substitution: interval 1, then each top coefficient from its split-off row.
-    double a[max_size] = {}, next[max_size] = {};
-    for (int k = M; k >= 0; k--) {
-      double s = d[k];
-      for (int l = k + 1; l <= M; l++) s -= R[k][l] * a[l];
-      a[k] = R[k][k] != 0.0 ? s / R[k][k] : 0.0;  // guard only: the penalty rows prevent 0
-    }
-    for (int m = 0; m <= M; m++) Z[1 + m] = a[m] / std::pow(h[1], m);
-    top[1] = a[M];
-    for (int j = 2; j <= J; j++) {
-      scaled_shift(j, h, S);
-      const double* row = &split[static_cast<std::size_t>(j) * width];
-      double s = row[n + 1];
-      for (int m = 0; m <= M; m++) s -= row[1 + m] * a[m];
-      double top_j = row[0] != 0.0 ? s / row[0] : 0.0;
-      for (int l = 0; l < M; l++) {
-        next[l] = 0.0;
-        for (int m = l; m <= M; m++) next[l] += S[l][m] * a[m];
-      }
-      next[M] = top_j;
-      std::copy(next, next + n, a);
-      Z[M + j] = top_j / std::pow(h[j], M);
-      top[j] = top_j;
-    }
+  // The narrower of the two intervals between distinct knots beside break q (1..L), the outer
+  // ones reaching to the outermost point or knot; the other one when one of them has no width.
+  double narrower_width(int q) const {
+    const double left = breaks[static_cast<std::size_t>(q - 1)] - (q == 1 ? lowest : breaks[static_cast<std::size_t>(q - 2)]);
+    const double right = (q == L ? highest : breaks[static_cast<std::size_t>(q)]) - breaks[static_cast<std::size_t>(q - 1)];
+    return left > 0.0 && right > 0.0 ? std::min(left, right) : std::max(left, right);
   }
 };
+
+// Fewer than M + 1 distinct abscissae x (weights w, mean ordinates y): the polynomial of lowest
+// degree through the points (Newton's divided differences), as every interval's coefficients.
+void polynomial_through_means(Solution& s, const std::vector<double>& x,
+                              const std::vector<double>& y) {
+  const int k = static_cast<int>(x.size()), M = s.M;
+  const double X1 = s.knots[1];
+  double d[max_order] = {};
+  for (int p = 0; p < k; p++) d[p] = y[static_cast<std::size_t>(p)];
+  for (int level = 1; level < k; level++)
+    for (int p = k - 1; p >= level; p--)
+      d[p] = (d[p] - d[p - 1]) / (x[static_cast<std::size_t>(p)] - x[static_cast<std::size_t>(p - level)]);
+  // Horner on the Newton form in u = t - X[1]: q <- q (u - (x[p] - X[1])) + d[p].
+  double q[max_order] = {};
+  for (int p = k - 1; p >= 0; p--) {
+    const double e = x[static_cast<std::size_t>(p)] - X1;
+    for (int m = M; m >= 1; m--) q[m] = q[m - 1] - e * q[m];
+    q[0] = d[p] - e * q[0];
+  }
+  // Interval j's coefficients: the Taylor shift of q by X[j] - X[1].
+  static const double binom[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
+  for (int j = 1; j <= s.J; j++) {
+    const double shift = s.knots[static_cast<std::size_t>(j)] - X1;
+    double* c = &s.c[static_cast<std::size_t>(j - 1) * (M + 1)];
+    for (int l = 0; l <= M; l++) {
+      double sum = 0.0;
+      for (int m = M; m >= l; m--) sum = sum * shift + binom[m][l] * q[m];
+      c[l] = sum;
+    }
+  }
+}
+
+// Interval j's coefficients from the B-spline form: its piece's Taylor coefficients at X[j]
+// (interval 1: piece 0, whatever its width). Between the M + 1 coefficients of the pieces beside
+// an abscissa of several knots, the intervals of no width there share the jump of the top
+// coefficient in equal steps (the smallest sum of squared jumps); the lower coefficients are
+// continuous.
+void derive_coefficients(Solution& s, const Basis& basis) {
+  const int M = s.M, J = s.J;
+  const double* X = s.knots.data();
+  auto window = [&](int k) { return &s.a[static_cast<std::size_t>(k)]; };
+  for (int j = 1; j <= J; j++) {
+    double* c = &s.c[static_cast<std::size_t>(j - 1) * (M + 1)];
+    const int k = j == 1 ? 0 : basis.piece(X[j]);
+    basis.taylor(window(k), k, X[j], c);
+    if (j == 1 || j == J || X[j + 1] != X[j]) continue;
+    // Interval j has no width: it is step `step` of the knots at X[j], whose last interval
+    // carries piece k.
+    int first = j;
+    while (first > 2 && X[first - 1] == X[j]) first--;
+    const int step = j - first + 1, steps = basis.multiplicity[static_cast<std::size_t>(k - 1)];
+    double before[max_order];
+    basis.taylor(window(k - 1), k - 1, X[j], before);
+    c[M] = before[M] + (c[M] - before[M]) * step / steps;
+  }
+}
+
+// The band of (R^T R)^-1 next to the diagonal, S[i][i + d] at i (M + 1) + d, d = 0..M, for a
+// banded factor R without empty rows (Hutchinson and de Hoog): from R S = R^-T, row by row
+// upwards, S[i][k] = (delta_ik / R[i][i] - sum_l R[i][l] S[l][k]) / R[i][i].
+std::vector<double> covariance_band(const Band& R, int M) {
+  const int n = R.n, order = M + 1;
+  std::vector<double> S(static_cast<std::size_t>(n) * order, 0.0);
+  auto at = [&](int i, int k) -> double& {  // S[i][k] for |i - k| <= M
+    return i <= k ? S[static_cast<std::size_t>(i) * order + (k - i)]
+                  : S[static_cast<std::size_t>(k) * order + (i - k)];
+  };
+  for (int i = n - 1; i >= 0; i--) {
+    const double* Ri = R.row(i);
+    for (int k = std::min(n - 1, i + M); k >= i; k--) {
+      double sum = k == i ? 1.0 / Ri[0] : 0.0;
+      for (int l = i + 1; l <= std::min(n - 1, i + M); l++)
+        if (Ri[l - i] != 0.0) sum -= Ri[l - i] * at(l, k);
+      at(i, k) = sum / Ri[0];
+    }
+  }
+  return S;
+}
 
 }  // namespace
 
-Solution solve(const Problem& p) { return Context(p).exact_solution(); }
 
-Solution Context::exact_solution() const {
-  Solution solution;
-  solution.M = M;
-  solution.J = J;
-  solution.knots.assign(X, X + J + 2);
-  solution.Z.assign(static_cast<std::size_t>(NN) + 1, 0.0);
-  double* Z = solution.Z.data();
-  const int n = M + 1;
-  std::vector<double> abscissae;  // up to M + 1 distinct ones
-  for (int i = 1; i <= N && static_cast<int>(abscissae.size()) < n; i++)
-    if ((w == nullptr || w[i] > 0.0) &&
-        std::find(abscissae.begin(), abscissae.end(), x[i]) == abscissae.end())
-      abscissae.push_back(x[i]);
-  if (static_cast<int>(abscissae.size()) < n) {
-    fit_polynomial_through_means(abscissae, Z);
-    return solution;
-  }
+Solution solve(const Problem& p) {
+  const int M = p.M, J = p.J, N = p.N, order = p.M + 1;
+  Solution s;
+  s.M = M;
+  s.J = J;
+  s.knots.assign(p.X, p.X + J + 2);
+  s.c.assign(static_cast<std::size_t>(J) * order, 0.0);
 
-  solution.h = interval_scales();
-  const std::vector<double>& h = solution.h;
-  std::vector<Block> blocks(static_cast<std::size_t>(J) + 1, Block{});
-  // Point i's row: the powers of its scaled abscissa, scaled by the square root of its weight;
-  // false for a point of weight 0, which adds nothing.
-  auto row_of = [&](int i, double* v, double& rhs) {
-    if (w != nullptr && !(w[i] > 0.0)) return false;
-    double u = (x[i] - X[I[i]]) / h[I[i]];
-    v[0] = 1.0;
-    for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
-    rhs = y[i];
-    if (w != nullptr) {
-      const double root = std::sqrt(w[i]);
-      for (int m = 0; m <= M; m++) v[m] *= root;
-      rhs = root * y[i];
+  // The weights scaled by an even power of 2 (so that their square roots scale exactly) that
+  // brings the largest into [1/4, 1).
+  double largest = 0.0;
+  for (int i = 1; i <= N; i++) largest = std::max(largest, p.w != nullptr ? p.w[i] : 1.0);
+  int exponent = 0;
+  std::frexp(largest, &exponent);
+  exponent += exponent & 1;
+  s.variance_scale = std::ldexp(1.0, exponent);
+
+  // One row per abscissa: the sum of the weights and the weighted mean ordinate.
+  std::vector<double> xs, ws, ys;
+  for (int i = 1; i <= N;) {
+    const double at = p.x[i];
+    double weight = 0.0, sum = 0.0;
+    for (; i <= N && p.x[i] == at; i++) {
+      const double wi = std::ldexp(p.w != nullptr ? p.w[i] : 1.0, -exponent);
+      if (!(wi > 0.0)) continue;
+      weight += wi;
+      sum += wi * p.y[i];
     }
-    return true;
-  };
-  // Points whose intervals never go back are cut into runs of whole intervals, max_lanes runs
-  // per core; a thread takes the next point of each of its runs at once (different runs fill
-  // different blocks). Each block still takes its rows in order, from one thread: the bits of
-  // the serial loop over the points.
-  bool ascending = true;
-  for (int i = 2; i <= N && ascending; i++) ascending = I[i - 1] <= I[i];
-  const int shares = !ascending || N < (1 << 16) ? 1
-                     : threads > 0               ? threads
-                                                 : int(std::thread::hardware_concurrency());
-  const int runs = ascending ? shares * max_lanes : 1;
-  std::vector<int> cuts = {1};  // run r holds the points cuts[r]..cuts[r + 1] - 1
-  for (int r = 1; r < runs; r++) {
-    int i = std::max(cuts.back(), 1 + static_cast<int>(static_cast<long long>(N) * r / runs));
-    while (i <= N && I[i] == I[i - 1]) i++;
-    cuts.push_back(i);
+    if (!(weight > 0.0)) continue;
+    xs.push_back(at);
+    ws.push_back(weight);
+    ys.push_back(sum / weight);
   }
-  cuts.push_back(N + 1);
-  auto rotate_share = [&](int share) {
-    const int first = share * runs / shares, last = (share + 1) * runs / shares;
-    int next[max_lanes];
-    for (int r = first; r < last; r++) next[r - first] = cuts[static_cast<std::size_t>(r)];
-    for (;;) {
-      Block* b[max_lanes];
-      double v[max_lanes][max_size], rhs[max_lanes];
-      int count = 0;
-      for (int r = first; r < last; r++) {
-        int& i = next[r - first];
-        while (i < cuts[static_cast<std::size_t>(r) + 1] && !row_of(i, v[count], rhs[count])) i++;
-        if (i < cuts[static_cast<std::size_t>(r) + 1]) b[count++] = &blocks[I[i++]];
+  if (static_cast<int>(xs.size()) < order) {
+    polynomial_through_means(s, xs, ys);
+    return s;
+  }
+
+  const Basis basis(p);
+  const int n = basis.n, L = basis.L;
+  std::vector<int> piece(xs.size());
+  for (std::size_t r = 0, k = 0; r < xs.size(); r++) {
+    while (static_cast<int>(k) < L && basis.breaks[k] <= xs[r]) k++;
+    piece[r] = static_cast<int>(k);
+  }
+
+  // Each piece's rows into a triangle of its own; for many rows on several threads, each taking
+  // a run of whole pieces, so that every triangle gets its rows in order from one thread.
+  std::vector<Band> blocks(static_cast<std::size_t>(L) + 1, Band(order, order));
+  const int shares = parallel::workers(xs.size(), std::size_t{1} << 16);
+  std::vector<std::size_t> cuts = {0};
+  for (int share = 1; share < shares; share++) {
+    std::size_t r = std::max(cuts.back(), xs.size() * share / shares);
+    while (r > 0 && r < xs.size() && piece[r] == piece[r - 1]) r++;
+    cuts.push_back(r);
+  }
+  cuts.push_back(xs.size());
+  parallel::run(shares, [&](int share) {
+    for (std::size_t r = cuts[static_cast<std::size_t>(share)];
+         r < cuts[static_cast<std::size_t>(share) + 1]; r++) {
+      double v[max_width] = {};
+      const int k = piece[r];
+      bspline_values(basis.t.data(), M, M + k, xs[r], v);
+      const double root = std::sqrt(ws[r]);
+      for (int d = 0; d < order; d++) v[d] *= root;
+      rotate_in(blocks[static_cast<std::size_t>(k)], 0, v, root * ys[r],
+                largest_magnitude(v, order));
+    }
+  });
+
+  Band R(n, M + 2);
+  for (int k = 0; k <= L; k++) {
+    Band& block = blocks[static_cast<std::size_t>(k)];
+    for (int i = 0; i < order; i++) {
+      double v[max_width] = {};
+      const double* row = block.row(i);
+      for (int d = 0; d < order - i; d++) v[d] = row[d];
+      if (v[0] != 0.0)
+        rotate_in(R, k + i, v, block.z[static_cast<std::size_t>(i)], largest_magnitude(v, order));
+    }
+  }
+  bool determined = rank(p) == n;
+  for (int i = 0; i < n; i++) determined = determined && R.row(i)[0] != 0.0;
+  s.a.assign(static_cast<std::size_t>(n), 0.0);
+  if (determined) {
+    back_substitute(R, s.a);
+  } else {
+    // Iterated Tikhonov regularisation: each step minimises |A a - b|^2 + |P (a - a_prev)|^2
+    // for the jump rows P, from a = 0. Every step keeps the jumps of the previous one in the
+    // directions the data leave free, so the steps converge to the least-squares spline with the
+    // smallest jumps, geometrically in the directions the data determine.
+    std::vector<double> jumps(static_cast<std::size_t>(L) * max_width, 0.0), next(s.a.size());
+    for (int q = 1; q <= L; q++) {  // the jump at break q, from piece q - 1 to piece q
+      double before[max_order], after[max_order];
+      basis.top_coefficients(q - 1, before);
+      basis.top_coefficients(q, after);
+      const double h = basis.narrower_width(q);
+      const double scale = jump_weight * std::pow(h, M) /
+                           std::sqrt(double(basis.multiplicity[static_cast<std::size_t>(q - 1)]));
+      double* v = &jumps[static_cast<std::size_t>(q - 1) * max_width];
+      for (int r = 0; r <= M; r++) v[r] -= scale * before[r];
+      for (int r = 0; r <= M; r++) v[r + 1] += scale * after[r];
+    }
+    for (int step = 0; step < max_steps; step++) {
+      Band Rq = R;
+      for (int q = 1; q <= L; q++) {
+        double v[max_width];
+        std::copy_n(&jumps[static_cast<std::size_t>(q - 1) * max_width], max_width, v);
+        double target = 0.0;
+        for (int d = 0; d <= M + 1; d++) target += v[d] * s.a[static_cast<std::size_t>(q - 1 + d)];
+        rotate_in(Rq, q - 1, v, target, largest_magnitude(v, M + 2));
       }
-      if (count == 0) return;
-      rotate_in_lanes(b, v, rhs, count, n);
+      back_substitute(Rq, next);
+      double change = 0.0, size = 0.0;
+      for (std::size_t i = 0; i < next.size(); i++) {
+        change = std::max(change, std::fabs(next[i] - s.a[i]));
+        size = std::max(size, std::fabs(next[i]));
+      }
+      s.a.swap(next);
+      if (change <= 0x1p-52 * size) break;
     }
-  };
-  std::vector<std::thread> workers;
-  for (int t = 1; t < shares; t++) workers.emplace_back(rotate_share, t);
-  rotate_share(0);
-  for (std::thread& worker : workers) worker.join();
-  std::vector<double> top(static_cast<std::size_t>(J) + 1, 0.0);
-  for (int pass = 0; pass < passes; pass++)
-    solve(blocks, h, top, Z, pass == passes - 1 ? &solution.covariance : nullptr);
-  return solution;
+  }
+  s.t = basis.t;
+  s.breaks = basis.breaks;
+  derive_coefficients(s, basis);
+  if (determined) s.covariance = covariance_band(R, M);
+  return s;
 }
 
-double Solution::variance_factor(int j, double t) const {
-  const int n = M + 1;
-  const double* C = &covariance[static_cast<std::size_t>(j - 1) * n * n];
-  double u = (t - knots[static_cast<std::size_t>(j)]) / h[static_cast<std::size_t>(j)], v[max_size];
-  v[0] = 1.0;
-  for (int m = 1; m <= M; m++) v[m] = v[m - 1] * u;
+double Solution::variance_factor(double at) const {
+  if (covariance.empty()) return NAN;
+  const int order = M + 1;
+  const int k = static_cast<int>(std::upper_bound(breaks.begin(), breaks.end(), at) - breaks.begin());
+  double b[max_order];
+  bspline_values(t.data(), M, M + k, at, b);
   double sum = 0.0;
-  for (int a = 0; a < n; a++)
-    for (int b = 0; b < n; b++) sum += v[a] * C[a * n + b] * v[b];
-  return sum;
+  for (int r = 0; r < order; r++)
+    for (int q = 0; q < order; q++) {
+      const int i = k + std::min(r, q), d = std::abs(r - q);
+      sum += b[r] * covariance[static_cast<std::size_t>(i) * order + d] * b[q];
+    }
+  return sum / variance_scale;
 }
 
 int rank(const Problem& p, std::vector<int>* undetermined) {
@@ -465,7 +538,7 @@ int Spline::interval_of(double t, int hint) const {
 }
 
 double Spline::evaluate(int j, double t, int order) const {
-  const double* a = &c_[static_cast<std::size_t>(j) * 4];
+  const double* a = solution_.coefficients(j + 1);
   const double d = t - solution_.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
   for (int m = solution_.M; m >= order; m--) {  // Horner on the order-th derivative
@@ -480,7 +553,7 @@ double Spline::value(double t, int order) const { return evaluate(interval_of(t)
 
 double Spline::integral(double t) const {
   const int j = interval_of(t);
-  const double* a = &c_[static_cast<std::size_t>(j) * 4];
+  const double* a = solution_.coefficients(j + 1);
   const double d = t - solution_.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
   for (int m = solution_.M; m >= 0; m--) sum = sum * d + a[m] / (m + 1);
@@ -498,7 +571,7 @@ void Spline::values(std::span<const double> t, std::span<double> out, int order)
 double Spline::standard_error(double t) const {
   if (statistics_.rank < statistics_.parameters || solution_.covariance.empty()) return NAN;
   const double scale = statistics_.weights == Weights::sigmas ? 1.0 : statistics_.sigma();
-  return scale * std::sqrt(solution_.variance_factor(interval_of(t) + 1, t));
+  return scale * std::sqrt(solution_.variance_factor(t));
 }
 
 std::pair<double, double> Spline::confidence_limits(double t, double level) const {
@@ -554,26 +627,15 @@ Spline fit_on(std::vector<double> order, std::span<const double> x, std::span<co
             I.data(),  knots.data()};
   s.solution_ = solve(p);
   s.statistics_ = describe(p, kind);
-  // Interval 1 from Z[1..M+1]; interval j from interval j - 1 by the Taylor shift across its
-  // width, with its own top coefficient Z[M + j].
-  s.c_.assign(static_cast<std::size_t>(J) * 4, 0.0);
+  // The integral from X[0] to each knot, interval by interval.
   s.integrals_.assign(static_cast<std::size_t>(J) + 1, 0.0);
-  const std::vector<double>& Z = s.solution_.Z;
-  for (int m = 0; m <= degree; m++)
-    s.c_[static_cast<std::size_t>(m)] = Z[static_cast<std::size_t>(m) + 1];
   for (int j = 1; j <= J; j++) {
-    const double* a = &s.c_[static_cast<std::size_t>(j - 1) * 4];
+    const double* a = s.solution_.coefficients(j);
     const double d = knots[static_cast<std::size_t>(j) + 1] - knots[static_cast<std::size_t>(j)];
     double area = 0.0;
     for (int m = degree; m >= 0; m--) area = area * d + a[m] / (m + 1);
     s.integrals_[static_cast<std::size_t>(j)] =
         s.integrals_[static_cast<std::size_t>(j) - 1] + area * d;
-    if (j == J) break;
-    double* next = &s.c_[static_cast<std::size_t>(j) * 4];
-    static const double binom[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
-    for (int l = 0; l < degree; l++)
-      for (int m = l; m <= degree; m++) next[l] += binom[m][l] * std::pow(d, m - l) * a[m];
-    next[degree] = Z[static_cast<std::size_t>(degree + j + 1)];
   }
   double largest = -1.0;
   for (int i = 1; i <= p.N; i++) {

@@ -8,8 +8,8 @@
 //   double se = s.standard_error(2.5);
 //   auto [low, high] = s.confidence_limits(2.5);    // 95%
 //
-// The solve is a QR factorisation by Givens rotations of the whole parameter map, interval by
-// interval (time O(N), storage O(J)); normal equations are never formed. There is no state
+// The solve is a banded QR factorisation by Givens rotations in the B-spline basis of the
+// spline space (time O(N), storage O(J)); normal equations are never formed. There is no state
 // outside the objects: several threads may fit and evaluate at once. Bad input throws
 // lsq::SplineError, whose what() says what is wrong; nothing here ends the process.
 #pragma once
@@ -40,30 +40,48 @@ struct Problem {
   const double* w = nullptr;
   const int* I = nullptr;
   const double* X = nullptr;
-  int threads = 0;  // threads the solve may use (0: every core); the result does not depend on it
 };
 
-// The exact least-squares solution of a problem and what the uncertainty of the curve needs.
+// The exact least-squares spline of a problem: its coefficients per interval, its B-spline form
+// and what the uncertainty of the curve needs.
 struct Solution {
   int M = 3, J = 1;
-  std::vector<double> Z;      // the parameters, 1..M+J; entry 0 unused
   std::vector<double> knots;  // X[1..J+1]; entry 0 unused
-  // Interval scales h[1..J] and, per interval j, the covariance over sigma^2 of its coefficients
-  // scaled by powers of h[j], (M + 1)^2 numbers from (j - 1) (M + 1)^2. Both empty below M + 1
-  // distinct abscissae, where the fit is a polynomial through means.
-  std::vector<double> h, covariance;
+  std::vector<double> c;      // interval j's c[j][0..M], in powers of t - X[j], from (j - 1)(M + 1)
+  // The B-spline form: extended knots, the distinct inner knots and the coefficients; empty below
+  // M + 1 distinct abscissae, where the fit is a polynomial through means.
+  std::vector<double> t, breaks, a;
+  // The band of (A^T W A)^-1 next to the diagonal in the B-spline basis, times variance_scale;
+  // empty where the data leave the spline undetermined.
+  std::vector<double> covariance;
+  double variance_scale = 1.0;
 
-  // b^T (A^T W A)^-1 b for the value b of interval j's polynomial at t: the variance of the
-  // fitted curve there over sigma^2. Meaningful when rank() == M + J.
-  double variance_factor(int j, double t) const;
+  // Interval j's coefficients c[j][0..M] (j = 1..J).
+  const double* coefficients(int j) const {
+    return &c[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(M + 1)];
+  }
+  // Interval j's polynomial at t (Horner), j = 1..J.
+  double value(int j, double at) const {
+    const double* cj = coefficients(j);
+    const double d = at - knots[static_cast<std::size_t>(j)];
+    double sum = 0.0;
+    for (int m = M; m >= 0; m--) sum = sum * d + cj[m];
+    return sum;
+  }
+  // b^T (A^T W A)^-1 b for the values b of the B-splines at t: the variance of the fitted curve
+  // there over sigma^2. NaN where the data leave the spline undetermined.
+  double variance_factor(double t) const;
 };
 
-// Parameters that minimise the sum of w[i] r[i]^2 of the residuals r[i] of the points' own
-// intervals, in O(N (M+1)^2) time: the Givens QR above, with rows scaled by the square roots of
-// the weights. Where the data leave the spline undetermined, the minimiser with the smallest
-// jumps of the M-th derivative at inner knots (iterated Tikhonov regularisation), which carries
-// a neighbour's polynomial across an interval without points; below M + 1 distinct abscissae,
-// the polynomial of lowest degree through the (weighted) mean ordinate at each.
+// The least-squares spline of the problem: the minimiser of the sum of w[i] r[i]^2 of the
+// residuals, in O(N (M+1)^2) time, by a banded Givens QR in the B-spline basis, with rows scaled
+// by the square roots of the weights. Where the data leave the spline undetermined, the
+// minimiser with the smallest jumps of the M-th derivative at the inner knots, each jump
+// measured as the jump of the top coefficient times h^M for the narrower of the two intervals
+// beside its knot (shared out among several knots at one abscissa); this carries a neighbour's
+// polynomial across an interval without points. Below M + 1 distinct abscissae, the polynomial
+// of lowest degree through the (weighted) mean ordinate at each. The result does not depend on
+// the scale of the weights.
 Solution solve(const Problem& p);
 
 // The rank of the problem: the dimension of the spline space (the distinct inner knots, M - 1
