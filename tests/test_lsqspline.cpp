@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LsqSpline.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -175,6 +178,119 @@ TEST(LsqSpline, HugeEqualWeightsGiveTheSplineOfWeightsOfOne) {
   lsq::Spline a = lsq::fit(d.x, d.y, 3, d.knots, one, Weights::weights);
   lsq::Spline b = lsq::fit(d.x, d.y, 3, d.knots, huge, Weights::weights);
   for (double t : {0.1, 1.0, 2.2, 3.9}) EXPECT_NEAR(a.value(t), b.value(t), 1e-12) << t;
+}
+
+// A design of tests/data/library/hostile_designs.txt: points, knots (empty: automatic) and the
+// fits asked for.
+struct Design {
+  std::string line;
+  std::vector<double> x, y, knots;
+  int M = 3;
+  std::vector<int> J;
+};
+
+std::vector<Design> hostile_designs() {
+  std::ifstream in(std::string(TEST_DATA) + "/library/hostile_designs.txt");
+  std::vector<Design> designs;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream row(line);
+    Design d;
+    d.line = line;
+    std::string kind;
+    row >> kind;
+    std::mt19937_64 rng(designs.size() + 1);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    if (kind == "replicated") {
+      int levels, replicates;
+      row >> levels >> replicates;
+      for (int l = 0; l < levels; l++)
+        for (int r = 0; r < replicates; r++) d.x.push_back(l);
+    } else if (kind == "jittered") {
+      int n;
+      row >> n;
+      for (int i = 0; i < n; i++) d.x.push_back(i + 0.6 * u(rng));
+    } else if (kind == "graded") {
+      int decades, n;
+      row >> decades >> n;
+      for (int i = 0; i < n; i++) d.x.push_back(std::pow(10.0, decades * u(rng)));
+      std::sort(d.x.begin(), d.x.end());
+      for (int j = 0; j <= 20; j++) d.knots.push_back(d.x[static_cast<std::size_t>(j * (n - 1) / 20)]);
+    } else if (kind == "close") {
+      int n;
+      row >> n;
+      for (int i = 0; i < n; i++) d.x.push_back(u(rng));
+      d.knots = {0, 0.3, 0.3 + 1e-6, 0.5, 0.5 + 1e-6, 0.5 + 2e-6, 0.8, 1};
+    } else {  // empty
+      int n;
+      row >> n;
+      for (int i = 0; i < n; i++) d.x.push_back(i % 2 ? u(rng) : 3 + u(rng));
+      d.knots = {0, 0.5, 1.5, 2, 2.2, 3.5, 4};
+    }
+    for (double t : d.x) d.y.push_back(std::sin(3 * std::log1p(t)) + 0.2 * (u(rng) - 0.5));
+    row >> d.M;
+    for (int J; row >> J;) d.J.push_back(J);
+    designs.push_back(d);
+  }
+  return designs;
+}
+
+// Calls check(design, fit, reference, scale, TSS) for every fit of every hostile design.
+void for_each_hostile_fit(
+    const std::function<void(const Design&, const lsq::Spline&, const reference::Spline&, double,
+                             double)>& check) {
+  for (const Design& d : hostile_designs()) {
+    double scale = 0, mean = 0, tss = 0;
+    for (double v : d.y) scale = std::max(scale, std::fabs(v)), mean += v / d.y.size();
+    for (double v : d.y) tss += (v - mean) * (v - mean);
+    for (int J : d.J) {
+      lsq::Spline s = J > 0 ? lsq::fit(d.x, d.y, d.M, J) : lsq::fit(d.x, d.y, d.M, d.knots);
+      std::vector<double> X(s.knots().begin(), s.knots().end());
+      check(d, s, reference::fit(d.x, d.y, {}, d.M, X), scale, tss);
+    }
+  }
+}
+
+// At the points and at five places in every interval.
+TEST(LsqSpline, HostileDesignsGiveTheCurveOfAnIndependentSolve) {
+  for_each_hostile_fit([](const Design& d, const lsq::Spline& s, const reference::Spline& r,
+                          double scale, double) {
+    std::vector<double> at = d.x;
+    for (std::size_t j = 0; j + 1 < s.knots().size(); j++)
+      for (int k = 0; k <= 4; k++)
+        at.push_back(s.knots()[j] + (s.knots()[j + 1] - s.knots()[j]) * k / 4);
+    double worst = 0;
+    for (double t : at) worst = std::max(worst, double(std::fabs(s.value(t) - r.value(t))));
+    EXPECT_LE(worst, 1e-10 * scale) << d.line << ", J " << s.intervals();
+  });
+}
+
+TEST(LsqSpline, HostileDesignsReachTheLeastSumOfSquares) {
+  for_each_hostile_fit([](const Design& d, const lsq::Spline& s, const reference::Spline& r,
+                          double, double tss) {
+    long double least = 0;
+    for (std::size_t i = 0; i < d.x.size(); i++) least += std::pow(r.value(d.x[i]) - d.y[i], 2);
+    EXPECT_LE(std::fabs(s.statistics().RSS - least), 1e-12 * std::max<long double>(least, tss))
+        << d.line << ", J " << s.intervals();
+  });
+}
+
+// Weights of 10^k for k from -300 to 300 (all equal, and a random spread of 10^4 times that):
+// the fit of the weights as they are, since only their ratios matter.
+TEST(LsqSpline, TheScaleOfTheWeightsDoesNotChangeTheFit) {
+  Data d(11, 150);
+  for (std::vector<double> spread : {std::vector<double>(150, 1.0), d.w}) {
+    for (double& v : spread) v = std::pow(v, 13.3);  // ratios up to 10^8 in the spread
+    lsq::Spline base = lsq::fit(d.x, d.y, 3, 12, spread, Weights::weights);
+    for (int k = -300; k <= 300; k += 20) {
+      std::vector<double> w = spread;
+      for (double& v : w) v *= std::pow(10.0, k - 4 * (k > 0));
+      lsq::Spline s = lsq::fit(d.x, d.y, 3, 12, w, Weights::weights);
+      double worst = 0;
+      for (double t = 0; t <= 4; t += 0.01) worst = std::max(worst, std::fabs(s.value(t) - base.value(t)));
+      EXPECT_LE(worst, 1e-12) << k;
+    }
+  }
 }
 
 TEST(LsqSpline, BadInputIsRefusedWithAMessage) {

@@ -54,19 +54,24 @@ constexpr int max_width = 5;       // entries of a row of R: the data need M + 1
 constexpr double dropped = 0x1p-40;     // a remnant below this share of its row is rounding
 constexpr double jump_weight = 0x1p-12;  // of a jump row against a data row of weight 1
 constexpr int max_steps = 1000;
+constexpr int lanes = 4;  // rows rotated in at once, into different triangles
 
 // Values at x of the M + 1 B-splines of degree M that are not zero on the piece whose left end
 // is t[left] (B_{left-M}..B_left), by the recurrence of de Boor's BSPLVB; x may lie outside the
 // piece, where the values continue its polynomials.
-void bspline_values(const double* t, int M, int left, double x, double* b) {
+// `inverse`, when given, holds the reciprocals of the knot differences in the order they are
+// needed, which the recurrence then multiplies by.
+void bspline_values(const double* t, int M, int left, double x, double* b,
+                    const double* inverse = nullptr) {
   double dl[max_order], dr[max_order];
   b[0] = 1.0;
-  for (int j = 1; j <= M; j++) {
+  for (int j = 1, at = 0; j <= M; j++) {
     dr[j - 1] = t[left + j] - x;
     dl[j - 1] = x - t[left + 1 - j];
     double saved = 0.0;
     for (int r = 0; r < j; r++) {
-      const double term = b[r] / (dr[r] + dl[j - 1 - r]);
+      const double term =
+          inverse != nullptr ? b[r] * inverse[at++] : b[r] / (dr[r] + dl[j - 1 - r]);
       b[r] = saved + dr[r] * term;
       saved = dl[j - 1 - r] * term;
     }
@@ -93,6 +98,55 @@ void back_substitute(const Band& R, std::vector<double>& a) {
     for (int d = 1; d < R.width && i + d < R.n; d++) sum -= Ri[d] * a[static_cast<std::size_t>(i + d)];
     a[static_cast<std::size_t>(i)] = Ri[0] != 0.0 ? sum / Ri[0] : 0.0;
   }
+}
+
+// The rows of one piece, rotated into an upper-triangular (M + 1) x (M + 1) factor R with
+// right-hand side z: R^T R and R^T z are the sums over the rows. An empty row is all 0.
+struct Triangle {
+  double R[max_order][max_order] = {};
+  double z[max_order] = {};
+
+  // Step k of rotating in the row (v, rhs) (overwritten), for degree M: zeroes v[k] against
+  // row k, or fills row k when it is empty (unless what is left of the row is below `dropped`
+  // times `size`). False once the row is used up.
+  template <int M>
+  bool step(int k, double* v, double& rhs, double size) {
+    if (v[k] == 0.0) return true;
+    if (R[k][k] == 0.0) {
+      double rest = 0.0;
+      for (int l = k; l <= M; l++) rest = std::max(rest, std::fabs(v[l]));
+      if (rest > dropped * size) {
+        for (int l = k; l <= M; l++) R[k][l] = v[l];
+        z[k] = rhs;
+      }
+      return false;
+    }
+    double r = std::sqrt(R[k][k] * R[k][k] + v[k] * v[k]);
+    if (!(r > 1e-150 && r < 1e150)) r = std::hypot(R[k][k], v[k]);  // no underflow or overflow
+    const double cs = R[k][k] / r, sn = v[k] / r;
+    R[k][k] = r;
+    for (int l = k + 1; l <= M; l++) {
+      const double t = R[k][l];
+      R[k][l] = cs * t + sn * v[l];
+      v[l] = cs * v[l] - sn * t;
+    }
+    const double t = z[k];
+    z[k] = cs * t + sn * rhs;
+    rhs = cs * rhs - sn * t;
+    return true;
+  }
+};
+
+// Rotates row s (v[s], rhs[s], size[s]) into *into[s] for s < count, different triangles, step
+// by step across the rows in turn (each triangle gets the bits of rotating its row in alone).
+template <int M>
+void take_rows(Triangle* const* into, double (*v)[max_order], double* rhs, const double* size,
+               int count) {
+  bool going[lanes];
+  std::fill_n(going, count, true);
+  for (int k = 0; k <= M; k++)
+    for (int s = 0; s < count; s++)
+      if (going[s]) going[s] = into[s]->step<M>(k, v[s], rhs[s], size[s]);
 }
 
 double largest_magnitude(const double* v, int count) {
@@ -325,68 +379,108 @@ Solution solve(const Problem& p) {
   exponent += exponent & 1;
   s.variance_scale = std::ldexp(1.0, exponent);
 
-  // One row per abscissa: the sum of the weights and the weighted mean ordinate.
-  std::vector<double> xs, ws, ys;
-  for (int i = 1; i <= N;) {
-    const double at = p.x[i];
-    double weight = 0.0, sum = 0.0;
-    for (; i <= N && p.x[i] == at; i++) {
-      const double wi = std::ldexp(p.w != nullptr ? p.w[i] : 1.0, -exponent);
-      if (!(wi > 0.0)) continue;
-      weight += wi;
-      sum += wi * p.y[i];
+  const double scale = std::ldexp(1.0, -exponent);
+  auto weight_of = [&](int i) { return (p.w != nullptr ? p.w[i] : 1.0) * scale; };
+
+  // Fewer than M + 1 distinct abscissae of weight above 0: the polynomial through the means.
+  {
+    std::vector<double> xs, ys;
+    for (int i = 1; i <= N && static_cast<int>(xs.size()) < order;) {
+      const double at = p.x[i];
+      double weight = 0.0, sum = 0.0;
+      for (; i <= N && p.x[i] == at; i++)
+        if (const double wi = weight_of(i); wi > 0.0) weight += wi, sum += wi * p.y[i];
+      if (weight > 0.0) xs.push_back(at), ys.push_back(sum / weight);
     }
-    if (!(weight > 0.0)) continue;
-    xs.push_back(at);
-    ws.push_back(weight);
-    ys.push_back(sum / weight);
-  }
-  if (static_cast<int>(xs.size()) < order) {
-    polynomial_through_means(s, xs, ys);
-    return s;
+    if (static_cast<int>(xs.size()) < order) {
+      polynomial_through_means(s, xs, ys);
+      return s;
+    }
   }
 
   const Basis basis(p);
   const int n = basis.n, L = basis.L;
-  std::vector<int> piece(xs.size());
-  for (std::size_t r = 0, k = 0; r < xs.size(); r++) {
-    while (static_cast<int>(k) < L && basis.breaks[k] <= xs[r]) k++;
-    piece[r] = static_cast<int>(k);
+  // Per piece, the reciprocals of the knot differences that the B-spline recurrence divides by.
+  constexpr int per_piece = max_order * (max_order - 1) / 2;
+  std::vector<double> inverse(static_cast<std::size_t>(L + 1) * per_piece);
+  for (int k = 0; k <= L; k++) {
+    double* inv = &inverse[static_cast<std::size_t>(k) * per_piece];
+    for (int j = 1, at = 0; j <= M; j++)
+      for (int r = 0; r < j; r++)
+        inv[at++] = 1.0 / (basis.t[static_cast<std::size_t>(M + k + r + 1)] -
+                           basis.t[static_cast<std::size_t>(M + k + r + 1 - j)]);
   }
 
-  // Each piece's rows into a triangle of its own; for many rows on several threads, each taking
-  // a run of whole pieces, so that every triangle gets its rows in order from one thread.
-  std::vector<Band> blocks(static_cast<std::size_t>(L) + 1, Band(order, order));
-  const int shares = parallel::workers(xs.size(), std::size_t{1} << 16);
-  std::vector<std::size_t> cuts = {0};
-  for (int share = 1; share < shares; share++) {
-    std::size_t r = std::max(cuts.back(), xs.size() * share / shares);
-    while (r > 0 && r < xs.size() && piece[r] == piece[r - 1]) r++;
-    cuts.push_back(r);
+  // Each piece's rows into a triangle of its own, one row per abscissa (the sum of the weights and
+  // the weighted mean ordinate). The points are cut into runs of whole pieces, `lanes` runs per
+  // thread (several threads for many points); a thread rotates in the next row of each of its
+  // runs at once, so that the processor overlaps their chains of square roots and divisions.
+  // Every triangle gets its rows in order from one run: the result does not depend on the cuts.
+  std::vector<Triangle> blocks(static_cast<std::size_t>(L) + 1);
+  const int shares = parallel::workers(static_cast<std::size_t>(N), std::size_t{1} << 16);
+  std::vector<int> cuts = {1};
+  for (int run = 1; run < shares * lanes; run++) {
+    int i = std::max(cuts.back(),
+                     1 + static_cast<int>(static_cast<long long>(N) * run / (shares * lanes)));
+    if (i <= N) {  // on to the first point of the next piece
+      const int k = basis.piece(p.x[i - 1]);
+      i = k == L ? N + 1
+                 : static_cast<int>(std::lower_bound(p.x + i, p.x + N + 1, basis.breaks[k]) - p.x);
+    }
+    cuts.push_back(std::min(i, N + 1));
   }
-  cuts.push_back(xs.size());
-  parallel::run(shares, [&](int share) {
-    for (std::size_t r = cuts[static_cast<std::size_t>(share)];
-         r < cuts[static_cast<std::size_t>(share) + 1]; r++) {
-      double v[max_width] = {};
-      const int k = piece[r];
-      bspline_values(basis.t.data(), M, M + k, xs[r], v);
-      const double root = std::sqrt(ws[r]);
+  cuts.push_back(N + 1);
+  struct Run {
+    int i, to, k;  // the next point, the end of the run, the piece of its last row
+  };
+  // The next row of a run: its B-spline values v (scaled), right-hand side and triangle.
+  auto next_row = [&](Run& run, double* v, double& rhs, double& size) {
+    while (run.i < run.to) {
+      const double at = p.x[run.i];
+      double weight = 0.0, sum = 0.0;
+      for (; run.i < run.to && p.x[run.i] == at; run.i++)
+        if (const double wi = weight_of(run.i); wi > 0.0) weight += wi, sum += wi * p.y[run.i];
+      if (!(weight > 0.0)) continue;
+      while (run.k < L && basis.breaks[static_cast<std::size_t>(run.k)] <= at) run.k++;
+      bspline_values(basis.t.data(), M, M + run.k, at, v,
+                     &inverse[static_cast<std::size_t>(run.k) * per_piece]);
+      const double root = std::sqrt(weight);
       for (int d = 0; d < order; d++) v[d] *= root;
-      rotate_in(blocks[static_cast<std::size_t>(k)], 0, v, root * ys[r],
-                largest_magnitude(v, order));
+      rhs = sum / root;
+      size = root;  // the B-splines sum to 1: the largest entry lies in [root / (M + 1), root]
+      return true;
+    }
+    return false;
+  };
+  parallel::run(shares, [&](int share) {
+    Run runs[lanes];
+    for (int r = 0; r < lanes; r++) {
+      const int from = cuts[static_cast<std::size_t>(share * lanes + r)];
+      runs[r] = {from, cuts[static_cast<std::size_t>(share * lanes + r + 1)],
+                 from <= N ? basis.piece(p.x[from]) : 0};
+    }
+    for (;;) {
+      Triangle* into[lanes];
+      double v[lanes][max_order], rhs[lanes], size[lanes];
+      int count = 0;
+      for (Run& run : runs)
+        if (next_row(run, v[count], rhs[count], size[count]))
+          into[count++] = &blocks[static_cast<std::size_t>(run.k)];
+      if (count == 0) return;
+      if (M == 2)
+        take_rows<2>(into, v, rhs, size, count);
+      else
+        take_rows<3>(into, v, rhs, size, count);
     }
   });
 
   Band R(n, M + 2);
   for (int k = 0; k <= L; k++) {
-    Band& block = blocks[static_cast<std::size_t>(k)];
+    const Triangle& block = blocks[static_cast<std::size_t>(k)];
     for (int i = 0; i < order; i++) {
       double v[max_width] = {};
-      const double* row = block.row(i);
-      for (int d = 0; d < order - i; d++) v[d] = row[d];
-      if (v[0] != 0.0)
-        rotate_in(R, k + i, v, block.z[static_cast<std::size_t>(i)], largest_magnitude(v, order));
+      for (int d = 0; d < order - i; d++) v[d] = block.R[i][i + d];
+      if (v[0] != 0.0) rotate_in(R, k + i, v, block.z[i], largest_magnitude(v, order));
     }
   }
   bool determined = rank(p) == n;
@@ -405,12 +499,15 @@ Solution solve(const Problem& p) {
       basis.top_coefficients(q - 1, before);
       basis.top_coefficients(q, after);
       const double h = basis.narrower_width(q);
-      const double scale = jump_weight * std::pow(h, M) /
-                           std::sqrt(double(basis.multiplicity[static_cast<std::size_t>(q - 1)]));
+      const double size = jump_weight * std::pow(h, M) /
+                          std::sqrt(double(basis.multiplicity[static_cast<std::size_t>(q - 1)]));
       double* v = &jumps[static_cast<std::size_t>(q - 1) * max_width];
-      for (int r = 0; r <= M; r++) v[r] -= scale * before[r];
-      for (int r = 0; r <= M; r++) v[r + 1] += scale * after[r];
+      for (int r = 0; r <= M; r++) v[r] -= size * before[r];
+      for (int r = 0; r <= M; r++) v[r + 1] += size * after[r];
     }
+    // The steps stop when they no longer move the coefficients, or move them by rounding only:
+    // once a step moves them no less than the one before, at a relative 2^-30 or below.
+    double moved = HUGE_VAL;
     for (int step = 0; step < max_steps; step++) {
       Band Rq = R;
       for (int q = 1; q <= L; q++) {
@@ -427,7 +524,8 @@ Solution solve(const Problem& p) {
         size = std::max(size, std::fabs(next[i]));
       }
       s.a.swap(next);
-      if (change <= 0x1p-52 * size) break;
+      if (change <= 0x1p-52 * size || (change >= moved && change <= 0x1p-30 * size)) break;
+      moved = change;
     }
   }
   s.t = basis.t;
