@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "LsqSpline.hpp"
@@ -296,17 +297,29 @@ TEST(LsqSpline, TheScaleOfTheWeightsDoesNotChangeTheFit) {
 TEST(LsqSpline, BadInputIsRefusedWithAMessage) {
   std::vector<double> x = {0, 1, 2, 3}, y = {0, 1, 4, 9}, three = {0, 1, 2}, k = {0, 3};
   std::vector<double> same = {1, 1, 1, 1}, nan = {0, NAN, 2, 3}, desc = {0, 2, 1, 3};
-  std::vector<double> negative = {-1, 1, 1, 1}, zero = {1, 0, 1, 1};
+  std::vector<double> negative = {-1, 1, 1, 1}, zero = {1, 0, 1, 1}, huge = {1, 1, 1, 1e200};
+  std::vector<double> far = {0, 1e200, 2e200, 3e200}, near = {0, 1e-200, 2e-200, 3e-200};
+  const lsq::Spline fitted = lsq::fit(x, y, 3, k);
+  static_assert(!std::is_default_constructible_v<lsq::Spline>);  // only fit() makes one
   const std::vector<std::pair<std::function<void()>, std::string>> cases = {
       {[&] { lsq::fit(x, three, 3, k); }, "x holds 4 values but y 3"},
       {[&] { lsq::fit(x, y, 4, k); }, "the degree must be 2 or 3, not 4"},
-      {[&] { lsq::fit(x, y, 3, desc); }, "knot 2 is not finite and above the knot before it"},
+      {[&] { lsq::fit(x, y, 3, desc); }, "knot 2 is below the knot before it"},
       {[&] { lsq::fit(nan, y, 3, k); }, "point 1 is not finite"},
       {[&] { lsq::fit(same, y, 3, 1); }, "two different abscissae at least"},
       {[&] { lsq::fit(x, y, 3, 8); }, "from 1 to below twice the number of points"},
-      {[&] { lsq::fit(x, y, 3, k, negative, Weights::weights); }, "weight of point 0 is not"},
-      {[&] { lsq::fit(x, y, 3, k, zero, Weights::sigmas); }, "1 is not a standard deviation above"},
-      {[&] { lsq::fit(x, y, 3, k, three, Weights::weights); }, "w holds 3 values for 4 points"}};
+      {[&] { lsq::fit(x, y, 3, k, negative, Weights::weights); }, "weight of point 0 is not a usable weight"},
+      {[&] { lsq::fit(x, y, 3, k, zero, Weights::sigmas); }, "1 is not a usable standard deviation"},
+      {[&] { lsq::fit(x, y, 3, k, three, Weights::weights); }, "w holds 3 values for 4 points"},
+      {[&] { lsq::fit(x, y, 3, k, huge, Weights::sigmas); }, "3 is not a usable standard deviation"},
+      {[&] { lsq::fit(far, y, 3, 1); }, "the power 3 of their span overflows"},
+      {[&] { lsq::fit(near, y, 3, 2); }, "the coefficients of interval 1 (of width 1.5e-200) overflow"},
+      {[&] { fitted.value(1, -1); }, "order of a derivative must be from 0 to 3, not -1"},
+      {[&] { fitted.value(1, 4); }, "order of a derivative must be from 0 to 3, not 4"},
+      {[&] { fitted.coefficient(1, 0); }, "coefficient(1, 0): the interval must be from 0 to 0"},
+      {[&] { fitted.coefficient(0, -1); }, "and the power from 0 to 3"},
+      {[&] { fitted.confidence_limits(1, -0.5); }, "level must lie between 0 and 1, not -0.5"},
+      {[&] { fitted.confidence_limits(1, NAN); }, "level must lie between 0 and 1, not nan"}};
   for (const auto& [call, message] : cases) {
     try {
       call();

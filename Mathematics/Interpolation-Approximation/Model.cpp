@@ -64,57 +64,48 @@ void allocate_coefficients() {
 
 void place_knots_evenly(int intervals) {
   allocate_knots(intervals);
-  double NJ = static_cast<double>(N) / J;
-  X[1] = x[1];
-  int ia = 1;
-  for (int j = 1; j <= J; j++) {
-    int iz = static_cast<int>(std::round(j * NJ));  // halves away from zero
-    for (int i = ia; i <= iz; i++) I[i] = j;
-    ia = iz + 1;
-    if (j < J) X[j + 1] = 0.5 * (x[iz] + x[iz + 1]);
-  }
-  X[J + 1] = x[N];
+  lsq::place_knots_evenly(x, N, J, X, I);
   allocate_coefficients();
 }
 
 void place_knots(const double* knots, int count) {
   allocate_knots(count - 1);
   for (int j = 1; j <= J + 1; j++) X[j] = knots[j - 1];
-  // x ascends, so the last interval whose left knot is at or below x[i] only moves forward.
-  int j = 1;
-  for (int i = 1; i <= N; i++) {
-    while (j < J && X[j + 1] <= x[i]) j++;
-    I[i] = j;
-  }
+  lsq::assign_intervals(x, N, X, J, I);
   allocate_coefficients();
 }
 
 lsq::Problem model_problem() { return {M, J, N, x, y, w, I, X}; }
 
-int fit_model(int Method, double criterion, lsq::Solution* exact) {
+namespace {
+
+// Powell's fit of the model: from zero parameters along the unit directions; the optimum's
+// coefficients are left in rows 1..J of c and copied to out.
+int powell_on_model(const lsq::Problem&, double criterion, std::vector<double>& out) {
   double* Z = dvector(1, NN);
-  int iter = 0;
-  if (Method == 1) {
-    lsq::Solution solution = lsq::solve(model_problem());
-    for (int j = 1; j <= J; j++) std::copy_n(solution.coefficients(j), M + 1, c[j]);
-    if (exact != nullptr) *exact = std::move(solution);
-    free_dvector(Z, 1, NN);
-    return 0;
-  } else {
-    double** A = dmatrix(1, NN, 1, NN);
-    for (int i = 1; i <= NN; i++) {
-      Z[i] = 0.0;
-      for (int j = 1; j <= NN; j++) A[i][j] = 0.0;
-      A[i][i] = 1.0;
-    }
-    double fret = 0.0;
-    Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
-    free_dmatrix(A, 1, NN, 1, NN);
+  double** A = dmatrix(1, NN, 1, NN);
+  for (int i = 1; i <= NN; i++) {
+    Z[i] = 0.0;
+    for (int j = 1; j <= NN; j++) A[i][j] = 0.0;
+    A[i][i] = 1.0;
   }
+  int iter = 0;
+  double fret = 0.0;
+  Powell(Z, A, NN, criterion, &iter, &fret, Eqn);
+  free_dmatrix(A, 1, NN, 1, NN);
   Transfer(Z);
   Continuity();
   free_dvector(Z, 1, NN);
+  for (int j = 1; j <= J; j++) std::copy_n(c[j], M + 1, &out[static_cast<std::size_t>(j - 1) * (M + 1)]);
   return iter;
+}
+
+}  // namespace
+
+lsq::Fit fit_model(const lsq::Settings& settings) {
+  lsq::Fit fit = lsq::fit(model_problem(), settings, powell_on_model);
+  for (int j = 1; j <= J; j++) std::copy_n(fit.coefficients(j), M + 1, c[j]);
+  return fit;
 }
 
 void complete_end_row() {
@@ -124,15 +115,7 @@ void complete_end_row() {
   if (M == 3) c[J + 1][3] = c[J][3];
 }
 
-double P0(double t, int II) {
-  double sum = c[II][0];
-  double t1 = 1.0;
-  for (int i = 1; i <= M; i++) {
-    t1 = (t - X[II]) * t1;  // powers by repeated multiplication, terms in ascending degree
-    sum += c[II][i] * t1;
-  }
-  return sum;
-}
+double P0(double t, int II) { return lsq::polynomial(c[II], M, X[II], t); }
 
 int evaluation_interval(double t) {
   int II = interval(X0, J, t) + 1;
@@ -234,8 +217,6 @@ void Continuity() {
     continuity_rows<3>(powers);
 }
 
-double Contribution(double r) { return r * r; }
-
 namespace {
 
 // Two doubles in one SSE2 register (a GCC and Clang vector extension). Arithmetic on it is
@@ -307,7 +288,7 @@ double residual_sum() {
 
 }  // namespace
 
-// The sum is the plain sum of Contribution(P0(x[i], I[i]) - y[i]) in point order, with P0's
+// The sum is the plain sum of the squares of P0(x[i], I[i]) - y[i] in point order, with P0's
 // arithmetic written out in residual().
 double Eqn(double* p) {
   Transfer(p);

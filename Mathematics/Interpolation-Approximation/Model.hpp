@@ -33,26 +33,22 @@ extern double xx;
 // (1..n) when `weighted`; x, y and w are the caller's to fill. Releases any model set up before.
 void allocate_points(int n, int degree, bool weighted = false);
 
-// Automatic knots for 1 <= intervals < 2N and x ascending: point i goes to interval j when
-// round((j - 1) N / J) < i <= round(j N / J) (halves away from zero); the inner knots are the
-// midpoints between the last point of one group and the first of the next, the end knots the
-// smallest and largest abscissa. Sets J, X, X0, I, delta, NN and allocates c.
+// Automatic knots for 1 <= intervals < 2N and x ascending, by lsq::place_knots_evenly (equal
+// numbers of points per interval). Sets J, X, X0, I, delta, NN and allocates c.
 void place_knots_evenly(int intervals);
 
-// Knots knots[0..count-1] (count >= 2, non-decreasing) for x ascending: each point goes to the
-// last interval whose left knot is at or below it, a point below the first knot to interval 1.
-// Sets J = count - 1, X, X0, I, delta, NN and allocates c.
+// Knots knots[0..count-1] (count >= 2, non-decreasing) for x ascending, with the points assigned
+// by lsq::assign_intervals. Sets J = count - 1, X, X0, I, delta, NN and allocates c.
 void place_knots(const double* knots, int count);
 
-// Fits the NN parameters: Method 0 by Powell's method from zero parameters along the unit
-// directions with fractional tolerance criterion (numerror after 1000 iterations), Method 1 by
-// the exact least-squares solve. Leaves the optimum's coefficients in rows 1..J of c and returns
-// Powell's iteration count (0 for Method 1). With Method 1 the exact solve's result goes to
-// *exact when it is given, for the fit report.
-int fit_model(int Method, double criterion, lsq::Solution* exact = nullptr);
+// Fits the model's spline as the settings say, by one call to lsq::fit: Powell's method (numerror
+// after 1000 iterations) from zero parameters along the unit directions with fractional
+// tolerance criterion, on Eqn, or the exact least-squares solve. Leaves the fitted coefficients
+// in rows 1..J of c and returns the fit with its assessment. SplineError (before Powell's search
+// starts) when the solve cannot represent the spline's coefficients.
+lsq::Fit fit_model(const lsq::Settings& settings);
 
-// The model's points, weights, intervals and knots as a least-squares problem for the library's
-// exact solve (lsq::solve), which Method 1 and the fit report use.
+// The model's points, weights, intervals and knots as a least-squares problem for the library.
 lsq::Problem model_problem();
 
 // Row J + 1 of c: interval J's polynomial re-expanded about the last knot (value, slope, half
@@ -73,7 +69,8 @@ void for_each_table_row(int Nout, Row&& row) {
 // 0..M) and clears their pointers, X0 included; does nothing when x is not allocated.
 void release_model();
 
-// Interval II's polynomial at t (extrapolated outside the interval); II in 1..J + 1.
+// Interval II's polynomial at t (extrapolated outside the interval); II in 1..J + 1. The
+// arithmetic is lsq::polynomial's.
 double P0(double t, int II);
 
 // The interval P and Pd use at t: 1 below X[2], j on X[j] <= t < X[j+1], J from X[J] on.
@@ -103,5 +100,4 @@ void Continuity();
 // interval are contiguous in I, as sorted data make them.
 double Eqn(double* p);
 
-// The contribution of one residual to the objective: its square.
-double Contribution(double r);
+

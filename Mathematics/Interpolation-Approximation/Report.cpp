@@ -6,38 +6,9 @@
 #include <vector>
 
 #include "Format.hpp"
-#include "Model.hpp"
+#include "Model.hpp"  // for_each_table_row
 
 namespace {
-
-// P0(x[i], I[i]) for i = 1..N (entry 0 unused), on every core for many points. The memory is
-// not cleared first: each thread's first store to a page is the fault that brings it in.
-std::unique_ptr<double[]> fitted_values() {
-  auto fitted = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(N) + 1);
-  const int shares = worker_count(static_cast<std::size_t>(N), 1 << 16);
-  run_in_parallel(shares, [shares, at = fitted.get()](int k) {
-    const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
-    for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
-      at[i] = P0(x[i], I[i]);
-  });
-  return fitted;
-}
-
-// The sum of squared residuals r = fitted[i] - y[i] in point order, with the objective's
-// arithmetic (w[i] * (r * r) with weights); the largest |r| and its abscissa go to *largest, *at.
-double residual_sum(const double* fitted, double* largest, double* at) {
-  double sum = 0.0;
-  *largest = -1.0;
-  for (int i = 1; i <= N; i++) {
-    double r = fitted[i] - y[i];
-    sum += w != nullptr ? w[i] * (r * r) : r * r;
-    if (std::fabs(r) > *largest) {
-      *largest = std::fabs(r);
-      *at = x[i];
-    }
-  }
-  return sum;
-}
 
 // "3", "3, 5" or "3 to 7, 9" for an ascending list of intervals.
 std::string list_of(const std::vector<int>& ascending) {
@@ -64,44 +35,15 @@ void statistic(std::FILE* f, const char* name, double value, const char* why) {
 
 }  // namespace
 
-FitAssessment assess_fit(int method, int iterations, int weights, lsq::Solution exact) {
-  FitAssessment fit;
-  const lsq::Problem problem = model_problem();
-  fit.stats = lsq::describe(problem, static_cast<lsq::Weights>(weights), &fit.undetermined);
-  fit.method = method;
-  fit.iterations = iterations;
-  fit.fitted = fitted_values();
-  fit.stats.RSS = residual_sum(fit.fitted.get(), &fit.stats.max_residual, &fit.stats.at);
-  fit.exact = exact.c.empty() ? lsq::solve(problem) : std::move(exact);
-  // After Method 1 the spline as written is the exact solution: RSS_min is RSS, the excess 0.
-  if (method == 1) {
-    fit.RSS_min = fit.stats.RSS;
-    fit.excess = 0.0;
-    return fit;
-  }
-  // Powell's spline s and the least-squares spline s* both lie in the spline space, and the
-  // residuals of s* are orthogonal to it, so RSS - RSS_min is the (weighted) sum of (s - s*)^2
-  // at the points: computed that way it carries no cancellation, and is never below 0.
-  double RSS_min = 0.0, apart = 0.0;
-  for (int i = 1; i <= N; i++) {
-    const double best = fit.exact.value(I[i], x[i]), weight = w != nullptr ? w[i] : 1.0;
-    const double r = best - y[i], d = fit.fitted[i] - best;
-    RSS_min += weight * (r * r);
-    apart += weight * (d * d);
-  }
-  fit.RSS_min = RSS_min;
-  fit.excess = RSS_min > 0.0 ? apart / RSS_min : NAN;
-  return fit;
-}
-
-void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessment& fit, int Nout) {
+void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem& p,
+                      const lsq::Fit& fit, int Nout) {
   const lsq::Statistics& s = fit.stats;
   std::fprintf(f, "%s\n", Title.c_str());
   for (auto [name, value] : {std::pair{"N", s.N},
                              {"parameters", s.parameters},
                              {"rank", s.rank},
                              {"dof", s.dof()},
-                             {"method", fit.method},
+                             {"method", fit.method == lsq::Method::exact ? 1 : 0},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
   if (s.weights != lsq::Weights::none)
@@ -156,8 +98,8 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
       block.clear();
     };
     for_each_table_row(Nout, [&](double at) {
-      const int j = evaluation_interval(at);  // one search: P(at) is P0(at, j)
-      double value = P0(at, j);
+      const int j = fit.exact.interval(at);
+      const double value = lsq::polynomial(fit.coefficients(j), p.M, p.X[j], at);
       double se = scale * std::sqrt(fit.exact.variance_factor(at));
       block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
       if (block.size() >= std::size_t{5} << 16) format_block();
@@ -168,8 +110,8 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
 
   std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
   OutputBuffer out(f);
-  format_rows(out, static_cast<std::size_t>(N), 4 * (max_number_chars + 1),
-              [values = fit.fitted.get()](char* text, std::size_t row) {
+  format_rows(out, static_cast<std::size_t>(p.N), 4 * (max_number_chars + 1),
+              [values = fit.fitted.data(), x = p.x, y = p.y](char* text, std::size_t row) {
                 const int i = static_cast<int>(row) + 1;
                 const double fitted = values[i];
                 for (double v : {x[i], y[i], fitted, y[i] - fitted}) {
@@ -182,11 +124,11 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
   out.flush();
 }
 
-void warn_about_fit(const FitAssessment& fit) {
+void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit) {
   // An excess below 10^-9 of the spread of the ordinates is rounding, not a stopped search.
   const lsq::Statistics& s = fit.stats;
   const double spread = s.TSS > 0.0 ? s.TSS : fit.RSS_min;
-  if (fit.method == 0 && s.RSS > 1.01 * fit.RSS_min && s.RSS - fit.RSS_min > 1e-9 * spread) {
+  if (fit.method == lsq::Method::powell && s.RSS > 1.01 * fit.RSS_min && s.RSS - fit.RSS_min > 1e-9 * spread) {
     double ratio = s.RSS / fit.RSS_min;
     if (fit.RSS_min == 0.0)
       std::fprintf(stderr,
@@ -208,18 +150,18 @@ void warn_about_fit(const FitAssessment& fit) {
     std::fprintf(stderr, " Method 1 in Computational-parameters.dat gives the minimum\n");
   }
   if (s.rank < s.parameters) {
-    std::vector<int> points(static_cast<std::size_t>(J) + 1, 0), empty, narrow;
-    for (int i = 1; i <= N; i++) points[static_cast<std::size_t>(I[i])]++;
+    std::vector<int> points(static_cast<std::size_t>(p.J) + 1, 0), empty, narrow;
+    for (int i = 1; i <= p.N; i++) points[static_cast<std::size_t>(p.I[i])]++;
     for (int j : fit.undetermined) {
       if (points[static_cast<std::size_t>(j)] == 0) empty.push_back(j);
-      if (X[j + 1] == X[j]) narrow.push_back(j);
+      if (p.X[j + 1] == p.X[j]) narrow.push_back(j);
     }
     std::string where = fit.undetermined.size() > 1 ? " in intervals " : " in interval ";
     where += list_of(fit.undetermined);
     int distinct = 0;  // of the points that count
-    for (int i = 1, last = 0; i <= N; i++) {
-      if (w != nullptr && w[i] == 0.0) continue;
-      distinct += distinct == 0 || x[i] != x[last];
+    for (int i = 1, last = 0; i <= p.N; i++) {
+      if (p.w != nullptr && p.w[i] == 0.0) continue;
+      distinct += distinct == 0 || p.x[i] != p.x[last];
       last = i;
     }
     std::string why = where + " (" + std::to_string(distinct) + " distinct abscissae in all";
@@ -231,7 +173,7 @@ void warn_about_fit(const FitAssessment& fit) {
             ? "the polynomial of lowest degree through the mean ordinate at each abscissa"
             : "the least-squares spline with the smallest jumps of the highest derivative at the "
               "knots, which carries a neighbour's polynomial across an interval without points";
-    std::string remedy = fit.method == 1 ? std::string("the fit is ") + exact
+    std::string remedy = fit.method == lsq::Method::exact ? std::string("the fit is ") + exact
                                          : std::string(
                                                "Powell's fit leaves the free combinations "
                                                "where its search stopped; Method 1 gives ") +

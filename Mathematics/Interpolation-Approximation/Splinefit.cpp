@@ -95,45 +95,12 @@ void choose_knots(int intervals, const std::string& data_name, const std::string
   }
 }
 
-// Refuses a run that cannot give a sound result: all points at one abscissa (the curve would be
-// fixed at that point alone), numbers so large that the objective overflows (the sum of squared
-// ordinates, or the M-th power of the span of points and knots), or a results table of more than
-// 10^7 rows.
+// Refuses a run that cannot give a sound result: a problem the fit cannot represent
+// (lsq::problem_fault: all points at one abscissa, numbers so large that the objective
+// overflows), or a results table of more than 10^7 rows.
 void check_fit_input(const std::string& data_name, int Nout) {
-  if (x[1] == x[N]) {
-    char at[32];
-    std::snprintf(at, sizeof at, "%g", x[1]);
-    input_fault(data_name, 0,
-                (N == 1 ? "its only point lies" : "all " + std::to_string(N) + " points lie") +
-                    " at the abscissa " + at +
-                    "; a spline needs points at two different abscissae at least");
-  }
-  if (w != nullptr) {  // the same for the points that count
-    int first = 0, second = 0;
-    for (int i = 1; i <= N && second == 0; i++) {
-      if (w[i] == 0.0) continue;
-      if (first == 0)
-        first = i;
-      else if (x[i] != x[first])
-        second = i;
-    }
-    if (second == 0)
-      input_fault(data_name, 0,
-                  first == 0 ? "every weight is 0; at least the points at two different "
-                               "abscissae must have weights above 0"
-                             : "the points of weight above 0 all lie at one abscissa; a spline "
-                               "needs points at two different abscissae at least");
-  }
-  double sum = 0.0;
-  for (int i = 1; i <= N; i++) sum += y[i] * y[i];
-  if (!std::isfinite(sum))
-    input_fault(data_name, 0,
-                "the ordinates are too large for the fit: the sum of their squares overflows");
-  double span = std::fmax(x[N], X[J + 1]) - std::fmin(x[1], X[1]);
-  if (!std::isfinite(std::pow(span, M)))
-    input_fault(data_name, 0,
-                "the abscissae are too far apart for the fit: the power " + std::to_string(M) +
-                    " of their span overflows");
+  if (std::string fault = lsq::problem_fault(model_problem()); !fault.empty())
+    input_fault(data_name, 0, fault);
   const long long max_rows = 10000000;
   long long rows = static_cast<long long>(Nout) * J + 1;
   if (rows > max_rows)
@@ -256,12 +223,17 @@ int run() {
   std::jthread data_points(write_data_points, results.get(), std::cref(Title));
   check_fit_input(Inputpath_2, cp.Nout);
 
-  lsq::Solution exact;
-  int iter = fit_model(cp.Method, cp.criterion, &exact);
+  const lsq::Settings settings{cp.Method == 1 ? lsq::Method::exact : lsq::Method::powell,
+                               static_cast<lsq::Weights>(cp.Weights), cp.criterion};
+  lsq::Fit fit;
+  try {
+    fit = fit_model(settings);
+  } catch (const lsq::SplineError& error) {
+    input_fault(Inputpath_2, 0, error.what());
+  }
   std::printf("\n%s\n", Title.c_str());
-  std::printf("\nIterations in optimisation: %3d\n", iter);
+  std::printf("\nIterations in optimisation: %3d\n", fit.iterations);
   complete_end_row();
-  FitAssessment fit = assess_fit(cp.Method, iter, cp.Weights, std::move(exact));
 
   // Each file is synced to disk while the next is written.
   data_points.join();
@@ -270,11 +242,11 @@ int run() {
   if (cp.Envelope == 0) std::fprintf(results.get(), "\n");
   results.finish();
   OutputFile report(rc.Path + rc.Inputfile + ".fit");
-  write_fit_report(report.get(), Title, fit, cp.Nout);
+  write_fit_report(report.get(), Title, model_problem(), fit, cp.Nout);
   report.finish();
   if (cp.Envelope != 0) {
     OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
-    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted.get());
+    write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted.data());
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
     commit_outputs({&results, &report, &envelope});
   } else {
@@ -291,7 +263,7 @@ int run() {
                  "splinefit: warning: the first line of %s reads as a row of numbers; it was "
                  "taken as the title, and its row was not fitted (give the file a title line)\n",
                  Inputpath_2.c_str());
-  warn_about_fit(fit);
+  warn_about_fit(model_problem(), fit);
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).

@@ -5,6 +5,7 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -535,6 +536,11 @@ Solution solve(const Problem& p) {
   return s;
 }
 
+int Solution::interval(double at) const {
+  const double* X = knots.data();
+  return static_cast<int>(std::upper_bound(X + 2, X + J + 1, at) - (X + 1));
+}
+
 double Solution::variance_factor(double at) const {
   if (covariance.empty()) return NAN;
   const int order = M + 1;
@@ -603,6 +609,8 @@ double Statistics::p_chi2() const {
 }
 double Statistics::quantile(double level) const {
   using namespace boost::math;
+  if (!(level > 0.0 && level < 1.0))
+    throw SplineError("the confidence level must lie between 0 and 1, not " + std::to_string(level));
   const double p = 0.5 + 0.5 * level;
   if (weights == Weights::sigmas) return boost::math::quantile(normal(), p);
   return dof() > 0 ? boost::math::quantile(students_t(dof()), p) : NAN;
@@ -627,19 +635,167 @@ Statistics describe(const Problem& p, Weights weights, std::vector<int>* undeter
   return s;
 }
 
+double weight_of(Weights kind, double value, const char** why) {
+  const double w = kind == Weights::sigmas ? 1.0 / (value * value) : value;
+  const bool usable = kind == Weights::sigmas
+                          ? value > 0.0 && w > 0.0 && std::isfinite(w)
+                          : value >= 0.0 && std::isfinite(value);
+  if (usable) return w;
+  if (why != nullptr)
+    *why = kind == Weights::sigmas ? "not a usable standard deviation (it must be above 0, with a "
+                                     "finite 1 / sigma^2 above 0)"
+                                   : "not a usable weight (it must be a finite number of 0 or more)";
+  return NAN;
+}
+
+void place_knots_evenly(const double* x, int N, int J, double* X, int* I) {
+  const double NJ = static_cast<double>(N) / J;
+  X[1] = x[1];
+  for (int j = 1, ia = 1; j <= J; j++) {
+    const int iz = static_cast<int>(std::round(j * NJ));  // halves away from zero
+    for (int i = ia; i <= iz; i++) I[i] = j;
+    ia = iz + 1;
+    if (j < J) X[j + 1] = 0.5 * (x[iz] + x[iz + 1]);
+  }
+  X[J + 1] = x[N];
+}
+
+void assign_intervals(const double* x, int N, const double* X, int J, int* I) {
+  // x ascends, so the last interval whose left knot is at or below x[i] only moves forward.
+  for (int i = 1, j = 1; i <= N; i++) {
+    while (j < J && X[j + 1] <= x[i]) j++;
+    I[i] = j;
+  }
+}
+
+std::string knots_fault(std::span<const double> knots) {
+  if (knots.size() < 2) return "at least 2 knots are needed";
+  for (std::size_t k = 0; k < knots.size(); k++) {
+    if (!std::isfinite(knots[k])) return "knot " + std::to_string(k) + " is not finite";
+    if (k > 0 && knots[k] < knots[k - 1])
+      return "knot " + std::to_string(k) + " is below the knot before it";
+  }
+  if (knots.front() == knots.back()) return "all knots are equal; the last must lie above the first";
+  return "";
+}
+
+std::string problem_fault(const Problem& p) {
+  const int N = p.N;
+  const double *x = p.x, *y = p.y, *w = p.w;
+  if (x[1] == x[N]) {
+    char at[32];
+    std::snprintf(at, sizeof at, "%g", x[1]);
+    return (N == 1 ? std::string("its only point lies") : "all " + std::to_string(N) + " points lie") +
+           " at the abscissa " + at + "; a spline needs points at two different abscissae at least";
+  }
+  if (w != nullptr) {  // the same for the points that count
+    int first = 0, second = 0;
+    for (int i = 1; i <= N && second == 0; i++) {
+      if (w[i] == 0.0) continue;
+      if (first == 0)
+        first = i;
+      else if (x[i] != x[first])
+        second = i;
+    }
+    if (second == 0)
+      return first == 0 ? "every weight is 0; at least the points at two different abscissae must "
+                          "have weights above 0"
+                        : "the points of weight above 0 all lie at one abscissa; a spline needs "
+                          "points at two different abscissae at least";
+  }
+  double sum = 0.0;
+  for (int i = 1; i <= N; i++) sum += y[i] * y[i];
+  if (!std::isfinite(sum))
+    return "the ordinates are too large for the fit: the sum of their squares overflows";
+  const double span = std::fmax(x[N], p.X[p.J + 1]) - std::fmin(x[1], p.X[1]);
+  if (!std::isfinite(std::pow(span, p.M)))
+    return "the abscissae are too far apart for the fit: the power " + std::to_string(p.M) +
+           " of their span overflows";
+  return "";
+}
+
+Solution solve_checked(const Problem& p) {
+  Solution s = solve(p);
+  for (int j = 1; j <= p.J; j++)
+    for (int m = 0; m <= p.M; m++)
+      if (!std::isfinite(s.coefficients(j)[m])) {
+        char width[32];
+        std::snprintf(width, sizeof width, "%g", p.X[j + 1] - p.X[j]);
+        throw SplineError("the knot intervals are too narrow for the fit: the coefficients of "
+                          "interval " + std::to_string(j) + " (of width " + width +
+                          ") overflow");
+      }
+  return s;
+}
+
+Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
+  if (std::string fault = problem_fault(p); !fault.empty()) throw SplineError(fault);
+  const int M = p.M, N = p.N;
+  Fit f;
+  f.method = settings.method;
+  f.exact = solve_checked(p);
+  if (settings.method == Method::powell) {
+    if (!powell) throw SplineError("Powell's search needs a minimiser");
+    f.c.assign(f.exact.c.size(), 0.0);
+    f.iterations = powell(p, settings.criterion, f.c);
+  } else {
+    f.c = f.exact.c;
+  }
+  f.stats = describe(p, settings.weights, &f.undetermined);
+
+  // The spline at every point, on every core for many points.
+  f.fitted.resize(static_cast<std::size_t>(N) + 1);
+  const int shares = parallel::workers(static_cast<std::size_t>(N), std::size_t{1} << 16);
+  parallel::run(shares, [&f, &p, shares, M, N](int k) {
+    const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
+    for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
+      f.fitted[static_cast<std::size_t>(i)] = polynomial(f.coefficients(p.I[i]), M, p.X[p.I[i]], p.x[i]);
+  });
+  // The sums in point order: the (weighted) squares, the largest residual.
+  double largest = -1.0;
+  for (int i = 1; i <= N; i++) {
+    const double r = f.fitted[static_cast<std::size_t>(i)] - p.y[i];
+    f.stats.RSS += p.w != nullptr ? p.w[i] * (r * r) : r * r;
+    if (std::fabs(r) > largest) {
+      largest = std::fabs(r);
+      f.stats.max_residual = largest;
+      f.stats.at = p.x[i];
+    }
+  }
+  // After the exact solve the spline as fitted is the exact one: RSS_min is RSS, the excess 0.
+  if (settings.method == Method::exact) {
+    f.RSS_min = f.stats.RSS;
+    return f;
+  }
+  // Powell's spline s and the least-squares spline s* both lie in the spline space, and the
+  // residuals of s* are orthogonal to it, so RSS - RSS_min is the (weighted) sum of (s - s*)^2
+  // at the points: computed that way it carries no cancellation, and is never below 0.
+  double apart = 0.0;
+  for (int i = 1; i <= N; i++) {
+    const double best = f.exact.value(p.I[i], p.x[i]), weight = p.w != nullptr ? p.w[i] : 1.0;
+    const double r = best - p.y[i], d = f.fitted[static_cast<std::size_t>(i)] - best;
+    f.RSS_min += weight * (r * r);
+    apart += weight * (d * d);
+  }
+  f.excess = f.RSS_min > 0.0 ? apart / f.RSS_min : NAN;
+  return f;
+}
+
 int Spline::interval_of(double t, int hint) const {
-  const double* X = solution_.knots.data() + 1;  // X[0..J]
-  const int J = solution_.J;
+  const double* X = fit_.exact.knots.data() + 1;  // X[0..J]
+  const int J = fit_.exact.J;
   if (hint > 0 && hint < J && X[hint] <= t && (hint == J - 1 || t < X[hint + 1])) return hint;
   if (hint + 1 < J && X[hint + 1] <= t && (hint + 1 == J - 1 || t < X[hint + 2])) return hint + 1;
   return static_cast<int>(std::upper_bound(X + 1, X + J, t) - (X + 1));
 }
 
 double Spline::evaluate(int j, double t, int order) const {
-  const double* a = solution_.coefficients(j + 1);
-  const double d = t - solution_.knots[static_cast<std::size_t>(j) + 1];
+  if (order < 0 || order > 3)
+    throw SplineError("the order of a derivative must be from 0 to 3, not " + std::to_string(order));
+  const double* a = fit_.coefficients(j + 1);
+  const double d = t - fit_.exact.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
-  for (int m = solution_.M; m >= order; m--) {  // Horner on the order-th derivative
+  for (int m = fit_.exact.M; m >= order; m--) {  // Horner on the order-th derivative
     double factor = 1.0;
     for (int k = 0; k < order; k++) factor *= m - k;
     sum = sum * d + factor * a[m];
@@ -647,14 +803,22 @@ double Spline::evaluate(int j, double t, int order) const {
   return sum;
 }
 
+double Spline::coefficient(int j, int m) const {
+  if (j < 0 || j >= intervals() || m < 0 || m > 3)
+    throw SplineError("coefficient(" + std::to_string(j) + ", " + std::to_string(m) +
+                      "): the interval must be from 0 to " + std::to_string(intervals() - 1) +
+                      " and the power from 0 to 3");
+  return m <= degree() ? fit_.coefficients(j + 1)[m] : 0.0;
+}
+
 double Spline::value(double t, int order) const { return evaluate(interval_of(t), t, order); }
 
 double Spline::integral(double t) const {
   const int j = interval_of(t);
-  const double* a = solution_.coefficients(j + 1);
-  const double d = t - solution_.knots[static_cast<std::size_t>(j) + 1];
+  const double* a = fit_.coefficients(j + 1);
+  const double d = t - fit_.exact.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
-  for (int m = solution_.M; m >= 0; m--) sum = sum * d + a[m] / (m + 1);
+  for (int m = degree(); m >= 0; m--) sum = sum * d + a[m] / (m + 1);
   return integrals_[static_cast<std::size_t>(j)] + sum * d;
 }
 
@@ -667,13 +831,15 @@ void Spline::values(std::span<const double> t, std::span<double> out, int order)
 }
 
 double Spline::standard_error(double t) const {
-  if (statistics_.rank < statistics_.parameters || solution_.covariance.empty()) return NAN;
-  const double scale = statistics_.weights == Weights::sigmas ? 1.0 : statistics_.sigma();
-  return scale * std::sqrt(solution_.variance_factor(t));
+  const Statistics& s = fit_.stats;
+  if (s.rank < s.parameters || fit_.exact.covariance.empty()) return NAN;
+  const double scale = s.weights == Weights::sigmas ? 1.0 : s.sigma();
+  return scale * std::sqrt(fit_.exact.variance_factor(t));
 }
 
 std::pair<double, double> Spline::confidence_limits(double t, double level) const {
-  const double s = value(t), margin = statistics_.quantile(level) * standard_error(t);
+  const double factor = fit_.stats.quantile(level);
+  const double s = value(t), margin = factor * standard_error(t);
   return {s - margin, s + margin};
 }
 
@@ -687,120 +853,90 @@ void require(bool rule, const std::string& what) {
 }  // namespace
 
 // The common part of both fits: the points in the ascending order `order` of their abscissae,
-// the knots (automatic ones when intervals > 0), the assignment, the solve, the coefficients of
-// every interval, their integrals and the statistics.
-Spline fit_on(std::vector<double> order, std::span<const double> x, std::span<const double> y,
+// the knots (automatic ones when intervals > 0), the assignment, the fit, and the integrals.
+Spline fit_on(std::vector<std::size_t> order, std::span<const double> x, std::span<const double> y,
               std::span<const double> w, Weights kind, int degree, std::vector<double> knots,
               int intervals) {
   const std::size_t n = x.size();
+  const int N = static_cast<int>(n);
   std::vector<double> xs(n + 1), ys(n + 1), ws(w.empty() ? 0 : n + 1);
   for (std::size_t i = 0; i < n; i++) {
-    std::size_t k = static_cast<std::size_t>(order[i]);
-    xs[i + 1] = x[k];
-    ys[i + 1] = y[k];
-    if (!w.empty()) ws[i + 1] = kind == Weights::sigmas ? 1.0 / (w[k] * w[k]) : w[k];
+    xs[i + 1] = x[order[i]];
+    ys[i + 1] = y[order[i]];
+    if (!w.empty()) ws[i + 1] = weight_of(kind, w[order[i]]);
   }
   std::vector<int> I(n + 1, 1);
-  if (intervals > 0) {  // splinefit's automatic placement
-    knots.assign(static_cast<std::size_t>(intervals) + 1, 0.0);
-    const double NJ = static_cast<double>(n) / intervals;
-    knots.front() = xs[1];
-    for (int j = 1, ia = 1; j <= intervals; j++) {
-      int iz = static_cast<int>(std::round(j * NJ));
-      for (int i = ia; i <= iz; i++) I[static_cast<std::size_t>(i)] = j;
-      ia = iz + 1;
-      if (j < intervals) knots[static_cast<std::size_t>(j)] = 0.5 * (xs[iz] + xs[iz + 1]);
-    }
-    knots.back() = xs[n];
+  if (intervals > 0) {
+    knots.assign(static_cast<std::size_t>(intervals) + 2, 0.0);  // 1-based
+    place_knots_evenly(xs.data(), N, intervals, knots.data(), I.data());
   } else {
-    for (std::size_t i = 1; i <= n; i++)
-      I[i] = 1 + static_cast<int>(std::upper_bound(knots.begin() + 1, knots.end() - 1, xs[i]) -
-                                  (knots.begin() + 1));
+    knots.insert(knots.begin(), 0.0);  // 1-based
+    assign_intervals(xs.data(), N, knots.data(), static_cast<int>(knots.size()) - 2, I.data());
   }
+  const int J = static_cast<int>(knots.size()) - 2;
+  const Problem p{degree, J, N, xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(), I.data(),
+                  knots.data()};
   Spline s;
-  const int J = static_cast<int>(knots.size()) - 1;
-  knots.insert(knots.begin(), 0.0);  // 1-based
-  Problem p{degree,    J,           static_cast<int>(n),
-            xs.data(), ys.data(),   ws.empty() ? nullptr : ws.data(),
-            I.data(),  knots.data()};
-  s.solution_ = solve(p);
-  s.statistics_ = describe(p, kind);
-  // The integral from X[0] to each knot, interval by interval.
+  try {
+    s.fit_ = fit(p, {Method::exact, kind, 0.0});
+  } catch (const SplineError& error) {
+    throw SplineError(std::string("lsq::fit: ") + error.what());
+  }
   s.integrals_.assign(static_cast<std::size_t>(J) + 1, 0.0);
   for (int j = 1; j <= J; j++) {
-    const double* a = s.solution_.coefficients(j);
+    const double* a = s.fit_.coefficients(j);
     const double d = knots[static_cast<std::size_t>(j) + 1] - knots[static_cast<std::size_t>(j)];
     double area = 0.0;
     for (int m = degree; m >= 0; m--) area = area * d + a[m] / (m + 1);
     s.integrals_[static_cast<std::size_t>(j)] =
         s.integrals_[static_cast<std::size_t>(j) - 1] + area * d;
   }
-  double largest = -1.0;
-  for (int i = 1; i <= p.N; i++) {
-    const double r = s.value(xs[static_cast<std::size_t>(i)]) - ys[static_cast<std::size_t>(i)];
-    s.statistics_.RSS += ws.empty() ? r * r : ws[static_cast<std::size_t>(i)] * (r * r);
-    if (std::fabs(r) > largest) {
-      largest = std::fabs(r);
-      s.statistics_.max_residual = largest;
-      s.statistics_.at = xs[static_cast<std::size_t>(i)];
-    }
-  }
+  s.residuals_.resize(n);
+  for (std::size_t i = 0; i < n; i++) s.residuals_[order[i]] = ys[i + 1] - s.fit_.fitted[i + 1];
   return s;
 }
 
 namespace {
 
 // Checks the points and weights and returns the order of ascending abscissae (stable).
-std::vector<double> checked_order(std::span<const double> x, std::span<const double> y,
-                                  std::span<const double> w, Weights kind, int degree) {
+std::vector<std::size_t> checked_order(std::span<const double> x, std::span<const double> y,
+                                       std::span<const double> w, Weights kind, int degree) {
   require(degree == 2 || degree == 3, "the degree must be 2 or 3, not " + std::to_string(degree));
   require(x.size() == y.size(),
           "x holds " + std::to_string(x.size()) + " values but y " + std::to_string(y.size()));
+  require(!x.empty(), "there are no points");
   require(w.empty() || w.size() == x.size(), "w holds " + std::to_string(w.size()) +
                                                  " values for " + std::to_string(x.size()) +
                                                  " points");
   require(kind == Weights::none || !w.empty(), "weights of a kind but no weights");
+  require(x.size() < std::size_t{1} << 31, "more points than an int counts");
   for (std::size_t k = 0; k < x.size(); k++) {
     require(std::isfinite(x[k]) && std::isfinite(y[k]),
             "point " + std::to_string(k) + " is not finite");
-    if (w.empty()) continue;
-    require(std::isfinite(w[k]) && (kind == Weights::sigmas ? w[k] > 0.0 : w[k] >= 0.0),
-            "the weight of point " + std::to_string(k) +
-                (kind == Weights::sigmas ? " is not a standard deviation above 0"
-                                         : " is not a finite number of at least 0"));
-    require(kind != Weights::sigmas || std::isfinite(1.0 / (w[k] * w[k])),
-            "the standard deviation of point " + std::to_string(k) + " is too small to square");
+    const char* why = "";
+    const bool usable = w.empty() || !std::isnan(weight_of(kind, w[k], &why));
+    require(usable, "the weight of point " + std::to_string(k) + " is " + why);
   }
   std::vector<std::size_t> index(x.size());
   std::iota(index.begin(), index.end(), std::size_t{0});
   std::stable_sort(index.begin(), index.end(),
                    [&x](std::size_t a, std::size_t b) { return x[a] < x[b]; });
-  double first = NAN;
-  bool two = false;
-  for (std::size_t k : index) {
-    if (!w.empty() && w[k] == 0.0) continue;
-    if (std::isnan(first)) first = x[k];
-    two = two || x[k] != first;
-  }
-  require(two, "the points (of weight above 0) need two different abscissae at least");
-  return std::vector<double>(index.begin(), index.end());
+  return index;
 }
 
 }  // namespace
 
 Spline fit(std::span<const double> x, std::span<const double> y, int degree,
            std::span<const double> knots, std::span<const double> w, Weights kind) {
-  std::vector<double> order = checked_order(x, y, w, kind, degree);
-  require(knots.size() >= 2, "at least 2 knots are needed");
-  for (std::size_t k = 0; k < knots.size(); k++)
-    require(std::isfinite(knots[k]) && (k == 0 || knots[k - 1] < knots[k]),
-            "knot " + std::to_string(k) + " is not finite and above the knot before it");
+  std::vector<std::size_t> order = checked_order(x, y, w, kind, degree);
+  const std::string fault = knots_fault(knots);
+  require(fault.empty(), fault);
   return fit_on(std::move(order), x, y, w, kind, degree, {knots.begin(), knots.end()}, 0);
 }
 
 Spline fit(std::span<const double> x, std::span<const double> y, int degree, int intervals,
            std::span<const double> w, Weights kind) {
-  std::vector<double> order = checked_order(x, y, w, kind, degree);
+  std::vector<std::size_t> order = checked_order(x, y, w, kind, degree);
   require(intervals >= 1 && static_cast<std::size_t>(intervals) < 2 * x.size(),
           "the number of intervals must be from 1 to below twice the number of points");
   return fit_on(std::move(order), x, y, w, kind, degree, {}, intervals);

@@ -8,14 +8,20 @@
 //   double se = s.standard_error(2.5);
 //   auto [low, high] = s.confidence_limits(2.5);    // 95%
 //
+// Beneath lsq::Spline lies the fit layer that splinefit itself calls: a Problem in the spline
+// model's 1-based arrays, the rules that place knots and weigh points, and fit(Problem, Settings),
+// which returns the fit with its assessment (statistics, residuals, the band's covariance).
+//
 // The solve is a banded QR factorisation by Givens rotations in the B-spline basis of the
 // spline space (time O(N), storage O(J)); normal equations are never formed. There is no state
 // outside the objects: several threads may fit and evaluate at once. Bad input throws
 // lsq::SplineError, whose what() says what is wrong; nothing here ends the process.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,10 +35,18 @@ struct SplineError : std::invalid_argument {
 // standard deviations sigma > 0 of the ordinates, taken as known (w = 1 / sigma^2).
 enum class Weights { none, weights, sigmas };
 
+// How the spline is fitted: Powell's direction-set search (splinefit's Method 0), or the exact
+// least-squares solve (Method 1).
+enum class Method { powell, exact };
+
+// The weight w of a point from its value in a weight column of `kind` (weights or sigmas), or
+// NaN when the value is not usable: a weight below 0, a standard deviation not above 0 or whose
+// 1 / sigma^2 is not a finite number above 0. `why` then says so, in words for a message.
+double weight_of(Weights kind, double value, const char** why = nullptr);
+
 // A least-squares problem in the spline model's terms, with 1-based arrays: N points x[1..N]
 // ascending, y, weights w (null: all 1), the interval I[i] in 1..J of each point, the knots
-// X[1..J+1] non-decreasing, degree M (2 or 3). The spline's parameters are interval 1's M + 1
-// coefficients and the top coefficient of each further interval: Z[1..M+1], Z[M+2..M+J].
+// X[1..J+1] non-decreasing, degree M (2 or 3).
 struct Problem {
   int M = 3, J = 1, N = 0;
   const double* x = nullptr;
@@ -56,6 +70,8 @@ struct Solution {
   std::vector<double> covariance;
   double variance_scale = 1.0;
 
+  // The interval splinefit evaluates at t: 1 below X[2], the last j with X[j] <= t, J from X[J].
+  int interval(double at) const;
   // Interval j's coefficients c[j][0..M] (j = 1..J).
   const double* coefficients(int j) const {
     return &c[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(M + 1)];
@@ -91,6 +107,30 @@ Solution solve(const Problem& p);
 // the ascending list of intervals where the data leave the spline free.
 int rank(const Problem& p, std::vector<int>* undetermined = nullptr);
 
+// Equal-count knots for x[1..N] ascending and 1 <= J < 2N: point i goes to interval j when
+// round((j - 1) N / J) < i <= round(j N / J) (halves away from zero); the inner knots are the
+// midpoints between the last point of one group and the first of the next, X[1] and X[J+1] the
+// smallest and largest abscissa. Fills X[1..J+1] and I[1..N].
+void place_knots_evenly(const double* x, int N, int J, double* X, int* I);
+
+// For x[1..N] ascending and knots X[1..J+1]: each point goes to the last interval whose left
+// knot is at or below it, a point below X[2] to interval 1. Fills I[1..N].
+void assign_intervals(const double* x, int N, const double* X, int J, int* I);
+
+// The knots' fault, or "" when they are usable: at least 2, finite, non-decreasing, the last
+// above the first (equal neighbours make an interval of no width). A sentence without a full
+// stop, for a message.
+std::string knots_fault(std::span<const double> knots);
+
+// The problem's fault, or "" when the solve can represent it: the points of weight above 0 must
+// lie at two different abscissae at least; the sum of the squared ordinates and the M-th power
+// of the span of points and knots must be finite. A sentence without a full stop.
+std::string problem_fault(const Problem& p);
+
+// The exact least-squares spline of a problem, or SplineError when its coefficients cannot be
+// represented (intervals too narrow for the ordinates: a coefficient overflows).
+Solution solve_checked(const Problem& p);
+
 // How well a spline fits, for N points of which `counted` have weights above 0.
 struct Statistics {
   int N = 0, counted = 0, parameters = 0, rank = 0;
@@ -107,8 +147,9 @@ struct Statistics {
   double BIC() const;     // n ln(RSS / n) + rank ln n
   double GCV() const;     // n RSS / (n - rank)^2
   double p_chi2() const;  // probability of a chi^2 with dof degrees of freedom above RSS
-  // The 0.975 quantile of Student's t with dof degrees of freedom, or of the normal
-  // distribution when the sigmas are known: the factor of se in 95% confidence limits.
+  // The (1 + level) / 2 quantile of Student's t with dof degrees of freedom, or of the normal
+  // distribution when the sigmas are known: the factor of se in confidence limits of that level
+  // (0 < level < 1, else SplineError); NaN without degrees of freedom.
   double quantile(double level = 0.95) const;
 };
 
@@ -116,21 +157,71 @@ struct Statistics {
 // for rank()); RSS and the residuals are the caller's, who evaluates the spline as it stands.
 Statistics describe(const Problem& p, Weights weights, std::vector<int>* undetermined = nullptr);
 
+// Interval j's polynomial at t from its coefficients c[0..M] about the knot Xj, with the powers of
+// t - Xj built by repeated multiplication and the terms added in ascending degree: the
+// arithmetic of splinefit's model, which its output files keep to the last bit.
+inline double polynomial(const double* c, int M, double Xj, double t) {
+  double sum = c[0], power = 1.0;
+  for (int m = 1; m <= M; m++) {
+    power = (t - Xj) * power;
+    sum += c[m] * power;
+  }
+  return sum;
+}
+
+// What a fit is asked to do. More settings join here as the fit learns them.
+struct Settings {
+  Method method = Method::exact;
+  Weights weights = Weights::none;  // what the problem's w are, for the statistics
+  double criterion = 1e-8;          // Powell's fractional tolerance
+};
+
+// Powell's search works on splinefit's model, outside the library: it fits the problem's spline
+// to the criterion, leaves interval j's coefficients at (j - 1)(M + 1) in c and returns its
+// iteration count.
+using Minimiser = std::function<int(const Problem&, double criterion, std::vector<double>& c)>;
+
+// A fitted spline and its assessment.
+struct Fit {
+  Method method = Method::exact;
+  int iterations = 0;           // Powell's; 0 for the exact solve
+  std::vector<double> c;        // the spline as fitted, interval j's c[0..M] at (j - 1)(M + 1)
+  Solution exact;               // the least-squares spline, with the covariance for the band
+  std::vector<double> fitted;   // polynomial() of its own interval at each point, 1..N
+  Statistics stats;             // of the spline as fitted
+  double RSS_min = 0.0;         // the sum of (weighted) squared residuals of the exact spline
+  double excess = 0.0;          // RSS / RSS_min - 1 (NaN when RSS_min is 0)
+  std::vector<int> undetermined;  // the intervals the data leave free, ascending
+
+  const double* coefficients(int j) const {
+    return &c[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(exact.M + 1)];
+  }
+};
+
+// Fits the problem's spline as `settings` say and assesses it. Powell's search needs `powell`.
+// Throws SplineError for a problem_fault() and for coefficients the solve cannot represent.
+Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell = {});
+
 // A fitted least-squares spline: the knots X[0..J] and, for interval j (0..J-1, from X[j] to
 // X[j+1]), the coefficients of its polynomial in powers of t - X[j]; the rank, the statistics
-// and the covariance of the fit.
+// and the covariance of the fit. Made by fit() only.
 class Spline {
  public:
-  int degree() const { return solution_.M; }
-  int intervals() const { return solution_.J; }
-  std::span<const double> knots() const { return {solution_.knots.data() + 1, knots_count()}; }
-  double coefficient(int j, int m) const { return c_[static_cast<std::size_t>(j) * 4 + m]; }
-  int rank() const { return statistics_.rank; }
-  const Statistics& statistics() const { return statistics_; }
+  int degree() const { return fit_.exact.M; }
+  int intervals() const { return fit_.exact.J; }
+  std::span<const double> knots() const {
+    return {fit_.exact.knots.data() + 1, static_cast<std::size_t>(fit_.exact.J) + 1};
+  }
+  // Coefficient m (0..3; 0 above the degree) of interval j (0..J-1); SplineError outside.
+  double coefficient(int j, int m) const;
+  int rank() const { return fit_.stats.rank; }
+  const Statistics& statistics() const { return fit_.stats; }
+  // The residual y - s(x) of each point, in the order the points were given.
+  const std::vector<double>& residuals() const { return residuals_; }
 
-  // The spline's derivative of order `order` (0 the value, up to 3) at t, on the interval that
-  // holds t: the first below X[0], the last from X[J-1] on (so polynomials extend beyond the
-  // ends); at an inner knot the interval that starts there.
+  // The spline's derivative of order `order` (0 the value, up to 3; SplineError otherwise) at t,
+  // on the interval that holds t: the first below X[1], the last from X[J-1] on (so polynomials
+  // extend beyond the ends); at an inner knot the interval that starts there.
   double value(double t, int order = 0) const;
   // The integral of the spline from X[0] to t (negative below X[0]).
   double integral(double t) const;
@@ -140,28 +231,28 @@ class Spline {
   // given when they are known). NaN where the data leave the spline undetermined or no degree of
   // freedom is left.
   double standard_error(double t) const;
-  // value(t) -/+ statistics().quantile(level) * standard_error(t).
+  // value(t) -/+ statistics().quantile(level) * standard_error(t), for 0 < level < 1
+  // (SplineError otherwise).
   std::pair<double, double> confidence_limits(double t, double level = 0.95) const;
 
  private:
-  friend Spline fit_on(std::vector<double> order, std::span<const double> x,
+  Spline() = default;
+  friend Spline fit_on(std::vector<std::size_t> order, std::span<const double> x,
                        std::span<const double> y, std::span<const double> w, Weights kind,
                        int degree, std::vector<double> knots, int intervals);
-  std::size_t knots_count() const { return static_cast<std::size_t>(solution_.J) + 1; }
-  int interval_of(double t, int hint = 0) const;
+  int interval_of(double t, int hint = 0) const;      // 0..J-1
   double evaluate(int j, double t, int order) const;  // interval j's polynomial
-  Solution solution_;
-  std::vector<double> c_;          // 4 per interval
+  Fit fit_;
   std::vector<double> integrals_;  // integral from X[0] to X[j], j = 0..J
-  Statistics statistics_;
+  std::vector<double> residuals_;
 };
 
-// Fits a spline of degree 2 or 3 to the points (x[k], y[k]) on the given knots (ascending, at
-// least 2); every point belongs to the last interval whose left knot is at or below it, and to
-// the first when it lies below the first knot. w: weights or standard deviations of `kind`, one
-// per point, or empty. Throws SplineError for sizes that differ, a degree other than 2 or 3,
-// knots not ascending, a number that is not finite, a weight below 0 or a sigma not above 0, or
-// fewer than two distinct abscissae (of the points that count).
+// Fits a spline of degree 2 or 3 to the points (x[k], y[k]) on the given knots (as
+// knots_fault() accepts them); every point belongs to the last interval whose left knot is at or
+// below it, and to the first when it lies below the first knot. w: weights or standard
+// deviations of `kind`, one per point, or empty. Throws SplineError for sizes that differ, a
+// degree other than 2 or 3, a number that is not finite, a weight that weight_of() refuses, and
+// the faults of knots_fault(), problem_fault() and solve_checked().
 Spline fit(std::span<const double> x, std::span<const double> y, int degree,
            std::span<const double> knots, std::span<const double> w = {},
            Weights kind = Weights::none);
