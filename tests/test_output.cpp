@@ -3,24 +3,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "Splinefit.hpp"
+
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;  // the outputs' contents, then the temporaries' names
-const Files outputs = {"err", "Control.plt", "data/run1.res", "data/run1.fit", "data/run1-1.dat"};
+// Standard error, then the output files of the data set data/run1, in the order of output_files.
+const Files outputs = [] {
+  Files names = {"err"};
+  for (const OutputFileKind& kind : output_files)
+    names.push_back(output_name(kind, RunControl{"data/", "run1"}));
+  return names;
+}();
 // Runs the program in `work`, sends `sig` after `ms` ms (-1: as soon as the results file's
-// temporary exists, while the outputs are written); returns the status a shell reports.
-int run(const fs::path& work, int sig = 0, int ms = 0, const std::string& limit = "-1") {
-  std::string command = "cd '" + work.string() + "' && SPLINEFIT_WRITE_LIMIT=" + limit +
-                        " exec '" SPLINEFIT_EXE "' </dev/null >/dev/null 2>err";
+// temporary exists, while the outputs are written), with writes beyond `limit` bytes failing
+// ("": no limit); returns the status a shell reports.
+int run(const fs::path& work, int sig = 0, int ms = 0, const std::string& limit = "") {
+  std::string setting = limit.empty() ? "" : "SPLINEFIT_WRITE_LIMIT=" + limit + " ";
+  std::string command = "cd '" + work.string() + "' && " + setting +
+                        "exec '" SPLINEFIT_EXE "' </dev/null >/dev/null 2>err";
   pid_t pid = fork();
   if (pid == 0 && signal(SIGINT, SIG_DFL) != SIG_ERR)  // whatever the test inherited
     _exit(execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)));
-  for (int k = 0; ms < 0 && k < 100000 &&
-                  !fs::exists(work / "data" / ("run1.res.partial-" + std::to_string(pid)));
-       k++)
-    usleep(100);
+  const fs::path results = work / (outputs[1 + results_output] + ".partial-" + std::to_string(pid));
+  for (int k = 0; ms < 0 && k < 100000 && !fs::exists(results); k++) usleep(100);
   int raw = (usleep(static_cast<useconds_t>(std::max(ms, 0)) * 1000), sig ? kill(pid, sig) : 0);
   waitpid(pid, &raw, 0);
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
@@ -58,10 +67,15 @@ struct Case {
 
 TEST(Output, AFullDiskKeepsThePreviousFitOutputsByteForByte) {
   Case c("full-disk", 7);
+  for (std::size_t k = 1; k < outputs.size(); k++)  // a full disk in every output is a row
+    EXPECT_TRUE(std::any_of(c.rows.begin(), c.rows.end(), [&](const std::string& row) {
+      return row.find(" " + outputs[k] + ":") != std::string::npos;
+    })) << outputs[k];
   for (const std::string& row : c.rows) {
     Files previous = contents(c.work, true);
     std::size_t k = 0, allowed = 0;  // the named output gets no byte, the earlier ones all theirs
-    while (row.find(" " + outputs[k] + ":") == std::string::npos) allowed += c.complete[k++].size();
+    while (k < outputs.size() && row.find(" " + outputs[k] + ":") == std::string::npos)
+      allowed += c.complete[k++].size();
     EXPECT_EQ(run(c.work, 0, 0, std::to_string(allowed)), 2);
     if (k > 1) previous[1] = c.complete[1];  // Control.plt, before the full disk, is in place
     EXPECT_EQ(contents(c.work), (previous[0] = row + "\n", previous));
@@ -79,6 +93,20 @@ TEST(Output, ASignalLeavesThePreviousOrTheCompleteFitOutputs) {
     EXPECT_TRUE(fresh || std::equal(seen.begin() + 2, seen.end(), previous.begin() + 2)) << row;
     EXPECT_TRUE(seen[1] == previous[1] || seen[1] == c.complete[1]) << row;
   }
+}
+
+// Powell's fit of 102 parameters (M 2, J 100) to 100 points with criterion 0 passes its limit of
+// 1000 iterations: numerror ends the run with status 1, and the results of the complete run before
+// it stay as they were.
+TEST(Output, ANumericalFailureKeepsThePreviousFitOutputsByteForByte) {
+  Case c("numerical", 100);
+  std::ofstream(c.work / "Control.dat") << "data/ run1 1 2 0 2 2 100\n";
+  std::ofstream(c.work / "Computational-parameters.dat") << "P\n2\n6\n0\n1\n109\n0 Method\n";
+  EXPECT_EQ(run(c.work), 1);
+  Files seen = contents(c.work);
+  EXPECT_NE(seen[0].find(c.rows.at(0) + "\n"), std::string::npos) << seen[0];
+  seen[0] = c.complete[0];  // standard error aside, everything as the complete run left it
+  EXPECT_EQ(seen, c.complete);
 }
 
 TEST(Output, ANewRunRemovesOnlyTheTemporariesOfRunsNoLongerAlive) {

@@ -1,5 +1,6 @@
-// The built splinefit in scratch working directories: the runs of tests/data/runs.tsv, and the
-// fits of tests/golden/ (made by the program) and tests/data/by-hand/, compared byte for byte.
+// The built splinefit in scratch working directories: the runs of tests/data/runs.tsv, the fits
+// of tests/golden/ (made by the program) and tests/data/by-hand/, compared byte for byte, and a
+// large run on one thread and on three, compared byte for byte.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +11,10 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "Input.hpp"
+#include "Splinefit.hpp"
 
 namespace {
 
@@ -27,11 +30,23 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs the program in `work` with standard input empty; `arguments` are passed as they stand.
-Outcome run_splinefit(const fs::path& work, const std::string& arguments = "") {
+// `text` in single quotes for the shell.
+std::string shell_quoted(const std::string& text) {
+  std::string q = "'";
+  for (char ch : text) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  return q + "'";
+}
+
+// Runs the program in `work` with standard input empty; `arguments` are passed as they stand,
+// `environment` (NAME=VALUE lines) is added to the test's own.
+Outcome run_splinefit(const fs::path& work, const std::string& arguments = "",
+                      const std::string& environment = "") {
   const fs::path out = work / ".." / "out", err = work / ".." / "err";
-  std::string command = "cd '" + work.string() + "' && '" SPLINEFIT_EXE "' " + arguments +
-                        " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+  std::string settings;
+  std::istringstream lines(environment);
+  for (std::string line; std::getline(lines, line);) settings += shell_quoted(line) + " ";
+  std::string command = "cd '" + work.string() + "' && env " + settings + "'" SPLINEFIT_EXE "' " +
+                        arguments + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
   int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
@@ -111,13 +126,15 @@ std::string first_reader_fault() {
   return "";
 }
 
-// Every run of the table (status, expectation, then pairs of a file and its content, or "args"
-// and the command line), in a directory laid out with the defaults and then the run's files
-// ("<none>" removes one, "<dir>" puts a directory in its place). A refusal that one of the
-// readers finds is checked in-process, through the readers; every other run runs the program.
+// Every run of the table (status, expectation, then pairs of a file and its content, "args" and
+// the command line, or "env" and NAME=VALUE lines), in a directory laid out with the defaults and
+// then the run's files ("<none>" removes one, "<dir>" puts a directory in its place). A refusal
+// that one of the readers finds is checked in-process, through the readers; every other run runs
+// the program, and leaves the output files of output_files that its outcome promises.
 TEST(Runs, EachEndsWithItsStatusAndMessage) {
-  const std::set<std::string> read = {"Control.dat", "Computational-parameters.dat",
-                                      "data/run1.dat", "data/run1.knots"};
+  const std::string parameters = "Computational-parameters.dat";
+  const std::set<std::string> read = {"Control.dat", parameters, "data/run1.dat",
+                                      "data/run1.knots"};
   Scratch scratch;
   const fs::path& work = scratch.work;
   const fs::path here = fs::current_path();
@@ -135,11 +152,13 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
         {"Control.dat", "data/ run1 1 2 0 2 3 2\n"},
         {"Computational-parameters.dat", "P\n2 Nout\n6 Precision\n1e-8\n1 Envelope\n100 Nmax\n"},
         {"data/run1.dat", "Title\n0 0\n1 1\n2 4\n3 9\n4 16\n5 25\n6 36\n"}};
-    std::string arguments;
+    std::string arguments, environment;
     bool readers_only = true;  // every input the run changes is one that the readers parse
     for (std::size_t k = 2; k + 1 < cells.size(); k += 2) {
       readers_only &= read.contains(cells[k]) && cells[k + 1].rfind("<", 0) != 0;
-      (cells[k] == "args" ? arguments : files[cells[k]]) = cells[k + 1];
+      (cells[k] == "args"  ? arguments
+       : cells[k] == "env" ? environment
+                           : files[cells[k]]) = cells[k + 1];
     }
     fs::remove_all(work);
     fs::create_directories(work / "data");
@@ -157,12 +176,20 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
         continue;
       }
     }
-    Outcome o = run_splinefit(work, arguments);
+    Outcome o = run_splinefit(work, arguments, decode(environment));
     EXPECT_EQ(o.status, status) << o.err.substr(0, 300);
-    const bool fitted = fs::is_regular_file(work / "data/run1.res");
-    EXPECT_EQ(fitted, status == 0 && arguments.empty());
-    EXPECT_FALSE(fs::is_regular_file(work / "data/run1-1.dat") && !fitted);
-    EXPECT_FALSE(!arguments.empty() && fs::exists(work / "Control.plt"));
+    // A complete run writes every file it wants; an answer to the command line and a refused
+    // environment write none; any other run none of the fit's, and Control.plt if it got so far.
+    const bool fitted = status == 0 && arguments.empty();
+    const bool nothing = !arguments.empty() || (status == 2 && expected.starts_with("SPLINEFIT_"));
+    const RunControl data_set{"data/", "run1"};
+    ComputationalParameters cp;
+    if (fitted) cp = parse_computational_parameters(content(files[parameters]), parameters);
+    for (const OutputFileKind& kind : output_files) {
+      if (&kind == &output_files[plot_control_output] && !fitted && !nothing) continue;
+      EXPECT_EQ(fs::is_regular_file(work / output_name(kind, data_set)), fitted && writes(kind, cp))
+          << output_name(kind, data_set);
+    }
     if (status == 2) {  // one line, or with the usage text after it
       EXPECT_EQ(o.out.find("Press enter key"), std::string::npos);
       EXPECT_EQ(o.err.substr(0, 11 + expected.size()), "splinefit: " + expected);
@@ -238,5 +265,51 @@ INSTANTIATE_TEST_SUITE_P(Cases, Fit, ::testing::ValuesIn(fit_cases()),
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });
+
+using Files = std::map<std::string, std::string>;  // names below a directory, and contents
+
+// The files a run created below `work` (its inputs left out), with their contents.
+Files created_files(const fs::path& work, const Files& inputs) {
+  Files created;
+  for (const std::string& name : files_below(work))
+    if (!inputs.contains(name)) created[name] = slurp(work / name);
+  return created;
+}
+
+// 10^5 points in no order, pairs of them at equal abscissae, on 50 intervals with a table of
+// 50,001 rows: a file large enough to be read in chunks, sorted, solved and formatted on several
+// threads. Every output file, the console and standard error hold the same bytes on one thread
+// as on three.
+TEST(Threads, OneAndThreeThreadsWriteTheSameBytes) {
+  Scratch scratch;
+  std::string data = "10^5 points of a noisy sine, unsorted\n";
+  for (unsigned i = 0, noise = 1; i < 100000; i++) {
+    noise = noise * 1103515245u + 12345u;
+    const double x = static_cast<double>(i * 7919u % 50000u) * 0.002;
+    char row[64];
+    std::snprintf(row, sizeof row, "%.9g %.9g\n", x, std::sin(x) + (noise >> 16) * 1e-6);
+    data += row;
+  }
+  const Files inputs = {
+      {"Control.dat", "data/ run1 1 2 0 2 3 50\n"},
+      {"Computational-parameters.dat", "P\n1000 Nout\n9\n1e-8\n1 Envelope\n100002\n1 Method\n"},
+      {"data/run1.dat", data}};
+  std::map<std::string, Files> files;
+  std::map<std::string, Outcome> outcome;
+  for (const std::string threads : {"1", "3"}) {
+    const fs::path work = scratch.dir / ("threads-" + threads);
+    fs::create_directories(work / "data");
+    for (const auto& [name, text] : inputs) std::ofstream(work / name, std::ios::binary) << text;
+    outcome[threads] = run_splinefit(work, "", "SPLINEFIT_THREADS=" + threads);
+    files[threads] = created_files(work, inputs);
+  }
+  EXPECT_EQ(outcome["1"].status, 0) << outcome["1"].err;
+  EXPECT_EQ(outcome["3"].status, 0) << outcome["3"].err;
+  EXPECT_EQ(outcome["1"].out, outcome["3"].out);
+  EXPECT_EQ(outcome["1"].err, outcome["3"].err);
+  EXPECT_EQ(files["1"].size(), std::size(output_files));
+  for (const auto& [name, text] : files["1"])
+    EXPECT_TRUE(files["3"][name] == text) << name << " differs between 1 and 3 threads";
+}
 
 }  // namespace

@@ -8,11 +8,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -32,6 +35,10 @@ const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 long long write_limit = -1;  // SPLINEFIT_WRITE_LIMIT, or -1
 long long bytes_written = 0;
+
+[[noreturn]] void output_fault(const std::string& name, const std::string& what) {
+  throw OutputError(name + ": " + what + ".");
+}
 
 // Async-signal-safe: reads the fixed table and calls unlink only.
 void remove_temporaries() {
@@ -67,14 +74,12 @@ void install_cleanup() {
     // A signal ignored when the run started (nohup, a background job) stays ignored.
     if (previous.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
   }
-  const char* limit = std::getenv("SPLINEFIT_WRITE_LIMIT");
-  if (limit != nullptr && *limit != 0) write_limit = std::atoll(limit);
 }
 
 // Stores `name` in a free slot before anything creates the file; returns the slot.
 int register_temporary(const std::string& name, const std::string& shown) {
   if (name.size() > max_temporary_name)
-    input_fault(shown, 0, std::string("cannot be created: ") + std::strerror(ENAMETOOLONG));
+    output_fault(shown, std::string("cannot be created: ") + std::strerror(ENAMETOOLONG));
   for (int k = 0; k < max_temporaries; k++) {
     if (temporary_in_use[k] != 0) continue;
     std::memcpy(temporary_names[k], name.c_str(), name.size() + 1);
@@ -82,7 +87,7 @@ int register_temporary(const std::string& name, const std::string& shown) {
     temporary_in_use[k] = 1;
     return k;
   }
-  input_fault(shown, 0, "cannot be created: more than 8 output files at once");
+  output_fault(shown, "cannot be created: more than 8 output files at once");
 }
 
 // The directory that holds `name` ("data/run1.res": "data/"; "datarun1.res": ".").
@@ -101,6 +106,25 @@ void sync_directory(const std::string& directory) {
 }
 
 }  // namespace
+
+// Digits only: a sign, blanks or a unit would be a guess at what was meant. A number too large
+// for a long long stands for more bytes than any disk holds: no limit.
+std::string take_write_limit() {
+  write_limit = -1;
+  const char* setting = std::getenv("SPLINEFIT_WRITE_LIMIT");
+  if (setting == nullptr) return "";
+  const std::string_view text = setting;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    std::string shown(text.substr(0, 24));
+    if (text.size() > 24) shown += "...";
+    return "SPLINEFIT_WRITE_LIMIT is \"" + shown +
+           "\"; it must be a whole number of bytes, 0 or more";
+  }
+  long long limit = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+  write_limit = error == std::errc::result_out_of_range ? LLONG_MAX : limit;
+  return "";
+}
 
 ssize_t OutputFile::write_to_file(void* cookie, const char* buffer, std::size_t size) {
   auto* file = static_cast<OutputFile*>(cookie);
@@ -140,7 +164,7 @@ OutputFile::OutputFile(std::string name)
   struct stat final_file {};
   bool exists = stat(name_.c_str(), &final_file) == 0;
   if (exists && S_ISDIR(final_file.st_mode))
-    input_fault(name_, 0, std::string("cannot be created: ") + std::strerror(EISDIR));
+    output_fault(name_, std::string("cannot be created: ") + std::strerror(EISDIR));
   slot_ = register_temporary(temporary_, name_);
   unlink(temporary_.c_str());  // a leftover of a killed run that had this process id
   fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -152,7 +176,7 @@ OutputFile::OutputFile(std::string name)
   }
   if (f_ == nullptr) {
     discard();
-    input_fault(name_, 0, std::string("cannot be created: ") + std::strerror(error));
+    output_fault(name_, std::string("cannot be created: ") + std::strerror(error));
   }
 }
 
@@ -193,7 +217,7 @@ void OutputFile::discard() {
   slot_ = -1;
 }
 
-void commit_outputs(std::initializer_list<OutputFile*> files) {
+void commit_outputs(const std::vector<OutputFile*>& files) {
   std::string failed, reason;
   for (OutputFile* file : files) {
     std::string error = file->sync_and_close();
@@ -204,7 +228,7 @@ void commit_outputs(std::initializer_list<OutputFile*> files) {
   }
   if (!failed.empty()) {
     for (OutputFile* file : files) file->discard();
-    input_fault(failed, 0, "cannot be written: " + reason);
+    output_fault(failed, "cannot be written: " + reason);
   }
   // All or none of the renames, as far as the three signals go: one that arrives meanwhile
   // waits, and then ends a run whose files are complete.
@@ -227,7 +251,7 @@ void commit_outputs(std::initializer_list<OutputFile*> files) {
   for (const std::string& directory : directories) sync_directory(directory);
   if (failed.empty()) return;
   for (OutputFile* file : files) file->discard();
-  input_fault(failed, 0, "cannot be created: " + reason);
+  output_fault(failed, "cannot be created: " + reason);
 }
 
 // Two runs may write the same data set in the same directory at once (a user starts a second

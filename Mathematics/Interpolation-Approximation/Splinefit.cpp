@@ -5,16 +5,20 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "Format.hpp"
 #include "Input.hpp"
 #include "Interpolation.hpp"
 #include "Model.hpp"
 #include "Output.hpp"
+#include "Parallel.hpp"
 #include "Report.hpp"
 #include "Sort2.hpp"
 
@@ -22,15 +26,50 @@ namespace {
 
 const char* const control_file = "Control.dat";
 const char* const parameter_file = "Computational-parameters.dat";
-const char* const plot_control_file = "Control.plt";
 
-// "Dir = '<Path>'", a line break and "Name = '<Inputfile>'", without a final line break.
+// Output files under construction, each in the place of its entry in output_files. Declared
+// before anything that writes to them, so that they are removed only after it has stopped.
+class Outputs {
+ public:
+  explicit Outputs(const RunControl& rc) : rc_(rc) {}
+  // Creates the temporary of output_files[index] (OutputFile).
+  OutputFile& open(OutputFileIndex index) {
+    return files_[index].emplace(output_name(output_files[index], rc_));
+  }
+  // Puts every file opened in place together, in the order of output_files (commit_outputs).
+  void commit() {
+    std::vector<OutputFile*> opened;
+    for (std::optional<OutputFile>& file : files_)
+      if (file) opened.push_back(&*file);
+    commit_outputs(opened);
+  }
+
+ private:
+  const RunControl& rc_;
+  std::optional<OutputFile> files_[std::size(output_files)];
+};
+
+// The run's settings from the environment, taken before any file is touched: SPLINEFIT_THREADS
+// (parallel::threads) and SPLINEFIT_WRITE_LIMIT (take_write_limit). "" when both are usable, else
+// the sentence that refuses the first bad one.
+std::string environment_fault() {
+  try {
+    parallel::threads();
+  } catch (const parallel::SettingError& error) {
+    return error.what() + std::string(".");
+  }
+  std::string fault = take_write_limit();
+  return fault.empty() ? fault : fault + ".";
+}
+
+// "Dir = '<Path>'", a line break and "Name = '<Inputfile>'", without a final line break; put in
+// place on its own.
 void write_plot_control(const RunControl& rc) {
-  remove_stale_temporaries(plot_control_file);
-  OutputFile plt(plot_control_file);
-  std::fprintf(plt.get(), "Dir = '%s'", rc.Path.c_str());
-  std::fprintf(plt.get(), "\nName = '%s'", rc.Inputfile.c_str());
-  commit_outputs({&plt});
+  Outputs outputs(rc);
+  std::FILE* plt = outputs.open(plot_control_output).get();
+  std::fprintf(plt, "Dir = '%s'", rc.Path.c_str());
+  std::fprintf(plt, "\nName = '%s'", rc.Inputfile.c_str());
+  outputs.commit();
 }
 
 // Fills x, y (sorted by x) and N from the data file. Returns false when the file holds too many
@@ -203,14 +242,12 @@ int run() {
   std::string Inputpath_1 = parameter_file;
   std::string Inputpath_2 = rc.Path + rc.Inputfile + ".dat";
   std::string Inputpath_3 = rc.Path + rc.Inputfile + ".knots";
-  std::string Outputpath = rc.Path + rc.Inputfile + ".res";
   ComputationalParameters cp = parse_computational_parameters(read_file(Inputpath_1), Inputpath_1);
   if (cp.Weights > 0 && rc.iw == 0)
     input_fault(Inputpath_1, 0,
                 "Weights is " + std::to_string(cp.Weights) +
                     ", but Control.dat names no weight column (iw is 0)");
-  for (const char* ending : {".res", ".fit", "-1.dat"})
-    remove_stale_temporaries(rc.Path + rc.Inputfile + ending);
+  for (const OutputFileKind& kind : output_files) remove_stale_temporaries(output_name(kind, rc));
   write_plot_control(rc);
 
   std::string Title;
@@ -219,7 +256,8 @@ int run() {
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
   // The results file's data points are written while the input is checked and the fit runs
   // (the thread ends before `results` is closed, also when an input fault ends the run).
-  OutputFile results(Outputpath);
+  Outputs outputs(rc);
+  OutputFile& results = outputs.open(results_output);
   std::jthread data_points(write_data_points, results.get(), std::cref(Title));
   check_fit_input(Inputpath_2, cp.Nout);
 
@@ -239,19 +277,18 @@ int run() {
   data_points.join();
   write_spline(results.get(), cp.Precision, cp.Nout);
   // Without an envelope file, the results file ends with a line break.
-  if (cp.Envelope == 0) std::fprintf(results.get(), "\n");
+  const bool with_envelope = writes(output_files[envelope_output], cp);
+  if (!with_envelope) std::fprintf(results.get(), "\n");
   results.finish();
-  OutputFile report(rc.Path + rc.Inputfile + ".fit");
+  OutputFile& report = outputs.open(report_output);
   write_fit_report(report.get(), Title, model_problem(), fit, cp.Nout);
   report.finish();
-  if (cp.Envelope != 0) {
-    OutputFile envelope(rc.Path + rc.Inputfile + "-1.dat");
+  if (with_envelope) {
+    OutputFile& envelope = outputs.open(envelope_output);
     write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted.data());
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
-    commit_outputs({&results, &report, &envelope});
-  } else {
-    commit_outputs({&results, &report});
   }
+  outputs.commit();
   if (cp.Weights == 0 && rc.iw > 0)
     std::fprintf(stderr,
                  "splinefit: warning: column %d (iw) is read but not used; to fit with it, add a "
@@ -277,12 +314,24 @@ int run() {
 
 }  // namespace
 
+std::string output_name(const OutputFileKind& kind, const RunControl& rc) {
+  constexpr std::string_view data_set = "<Path><Inputfile>";
+  std::string_view name = kind.name;
+  if (!name.starts_with(data_set)) return std::string(name);
+  return rc.Path + rc.Inputfile + std::string(name.substr(data_set.size()));
+}
+
+// Every refusal ends here: its one line on standard error, after what the console holds.
 int splinefit_main() {
+  std::string fault = environment_fault();
   try {
-    return run();
+    if (fault.empty()) return run();
   } catch (const InputError& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "splinefit: %s\n", error.what());
-    return 2;
+    fault = error.what();
+  } catch (const OutputError& error) {
+    fault = error.what();
   }
+  std::fflush(stdout);
+  std::fprintf(stderr, "splinefit: %s\n", fault.c_str());
+  return 2;
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Input.hpp"
+#include "Parallel.hpp"
 #include "Splinefit.hpp"
 
 namespace {
@@ -33,6 +34,16 @@ void print_settings(std::FILE* out, const Setting* settings, int count) {
   }
 }
 
+// One line per output file, in the order of output_files: its name, what it holds and when.
+void print_outputs(std::FILE* out) {
+  const char* label = "Writes";
+  for (const OutputFileKind& kind : output_files) {
+    std::fprintf(out, "%-7s %-24s %s%s%s\n", label, kind.name, kind.what, kind.when ? ", " : "",
+                 kind.when ? kind.when : "");
+    label = "";
+  }
+}
+
 void print_usage(std::FILE* out) {
   std::string script = plot_script();
   std::error_code error;
@@ -55,13 +66,21 @@ void print_usage(std::FILE* out) {
   print_settings(out, parameter_settings, parameter_count);
   std::fprintf(out,
                "\n"
-               "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n"
-               "Writes  Control.plt, <Path><Inputfile>.res, the fit report <Path><Inputfile>.fit\n"
-               "        and, when Envelope is not 0, <Path><Inputfile>-1.dat; then waits for\n"
-               "        the Enter key. Warnings about the fit go to standard error.\n"
+               "Reads   <Path><Inputfile>.dat, and <Path><Inputfile>.knots when J <= 0.\n");
+  print_outputs(out);
+  std::fprintf(out,
+               "        Then waits for the Enter key. Warnings go to standard error.\n"
+               "\n"
+               "Environment, checked before any file is read or written:\n"
+               "  SPLINEFIT_THREADS      threads to work on, a whole number from 1 to %u\n"
+               "                         (default: every core up to %u); results stay the same\n"
+               "  SPLINEFIT_WRITE_LIMIT  bytes the output files may take in all, a whole number,\n"
+               "                         0 or more; writing beyond fails as on a full disk\n"
+               "                         (default: no limit; meant for testing)\n"
                "\n"
                "Exit status: 0 complete run; 1 numerical failure; 2 unusable input file,\n"
-               "unwritable output file or unknown argument; 3 more data rows than Nmax allows.\n"
+               "unwritable output file, bad environment value or unknown argument;\n"
+               "3 more data rows than Nmax allows.\n"
                "\n"
                "Plot: after a run, in the same directory,\n"
                "  gnuplot %s\n"
@@ -70,7 +89,7 @@ void print_usage(std::FILE* out) {
                "\n"
                "  --help     print this text and exit\n"
                "  --version  print the version and exit\n",
-               script.c_str(), where);
+               parallel::max_threads, parallel::max_threads, script.c_str(), where);
 }
 
 // --help and --version print to standard output and return 0; anything else is refused with
