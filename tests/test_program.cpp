@@ -27,11 +27,13 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs the program in `work` with standard input empty; `arguments` are passed as they stand.
-Outcome run_splinefit(const fs::path& work, const std::string& arguments = "") {
+// Runs the program in `work` with standard input empty; `arguments` are passed as they stand,
+// and `environment` ("NAME=value ...") is added to the program's.
+Outcome run_splinefit(const fs::path& work, const std::string& arguments = "",
+                      const std::string& environment = "") {
   const fs::path out = work / ".." / "out", err = work / ".." / "err";
-  std::string command = "cd '" + work.string() + "' && '" SPLINEFIT_EXE "' " + arguments +
-                        " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+  std::string command = "cd '" + work.string() + "' && " + environment + " '" SPLINEFIT_EXE "' " +
+                        arguments + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
   int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
@@ -135,11 +137,13 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
         {"Control.dat", "data/ run1 1 2 0 2 3 2\n"},
         {"Computational-parameters.dat", "P\n2 Nout\n6 Precision\n1e-8\n1 Envelope\n100 Nmax\n"},
         {"data/run1.dat", "Title\n0 0\n1 1\n2 4\n3 9\n4 16\n5 25\n6 36\n"}};
-    std::string arguments;
+    std::string arguments, environment;
     bool readers_only = true;  // every input the run changes is one that the readers parse
     for (std::size_t k = 2; k + 1 < cells.size(); k += 2) {
       readers_only &= read.contains(cells[k]) && cells[k + 1].rfind("<", 0) != 0;
-      (cells[k] == "args" ? arguments : files[cells[k]]) = cells[k + 1];
+      (cells[k] == "args"  ? arguments
+       : cells[k] == "env" ? environment
+                           : files[cells[k]]) = cells[k + 1];
     }
     fs::remove_all(work);
     fs::create_directories(work / "data");
@@ -157,12 +161,14 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
         continue;
       }
     }
-    Outcome o = run_splinefit(work, arguments);
+    Outcome o = run_splinefit(work, arguments, environment);
     EXPECT_EQ(o.status, status) << o.err.substr(0, 300);
     const bool fitted = fs::is_regular_file(work / "data/run1.res");
     EXPECT_EQ(fitted, status == 0 && arguments.empty());
     EXPECT_FALSE(fs::is_regular_file(work / "data/run1-1.dat") && !fitted);
-    EXPECT_FALSE(!arguments.empty() && fs::exists(work / "Control.plt"));
+    // Arguments, and a refused environment, are answered before any file is touched.
+    const bool untouched = !arguments.empty() || (status == 2 && !environment.empty());
+    EXPECT_FALSE(untouched && fs::exists(work / "Control.plt"));
     if (status == 2) {  // one line, or with the usage text after it
       EXPECT_EQ(o.out.find("Press enter key"), std::string::npos);
       EXPECT_EQ(o.err.substr(0, 11 + expected.size()), "splinefit: " + expected);

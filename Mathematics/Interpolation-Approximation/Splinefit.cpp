@@ -15,6 +15,7 @@
 #include "Interpolation.hpp"
 #include "Model.hpp"
 #include "Output.hpp"
+#include "Parallel.hpp"
 #include "Report.hpp"
 #include "Sort2.hpp"
 
@@ -306,6 +307,12 @@ int run() {
 }  // namespace
 
 int splinefit_main() {
+  try {
+    parallel::threads();  // a bad SPLINEFIT_THREADS is refused before any file is touched
+  } catch (const parallel::SettingError& error) {
+    std::fprintf(stderr, "splinefit: %s.\n", error.what());
+    return 2;
+  }
   try {
     return run();
   } catch (const InputError& error) {
