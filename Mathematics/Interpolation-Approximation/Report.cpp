@@ -7,6 +7,8 @@
 
 #include "Format.hpp"
 #include "Model.hpp"
+#include "Parallel.hpp"
+#include "Table.hpp"
 
 namespace {
 
@@ -14,8 +16,8 @@ namespace {
 // not cleared first: each thread's first store to a page is the fault that brings it in.
 std::unique_ptr<double[]> fitted_values() {
   auto fitted = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(N) + 1);
-  const int shares = worker_count(static_cast<std::size_t>(N), 1 << 16);
-  run_in_parallel(shares, [shares, at = fitted.get()](int k) {
+  const int shares = parallel::workers(static_cast<std::size_t>(N), 1 << 16);
+  parallel::run(shares, [shares, at = fitted.get()](int k) {
     const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
     for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
       at[i] = P0(x[i], I[i]);
@@ -60,6 +62,12 @@ void statistic(std::FILE* f, const char* name, double value, const char* why) {
   } else {
     std::fprintf(f, "%s\tundefined\n# %s: %s\n", name, name, why);
   }
+}
+
+// A row of the report's band or residuals: `columns` numbers of 10 significant digits, separated
+// by tabs, and a line break.
+RowFormat report_row(std::size_t columns) {
+  return {.columns = std::vector(columns, ColumnFormat{Conversion::g, 10}), .after = "\n"};
 }
 
 }  // namespace
@@ -138,42 +146,33 @@ void write_fit_report(std::FILE* f, const std::string& Title, const FitAssessmen
     const double scale = s.weights == lsq::Weights::sigmas ? 1.0 : s.sigma();
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
     OutputBuffer out(f);
-    std::vector<double> block;  // rows of x, s, se, lower, upper
-    auto format_block = [&] {
-      format_rows(out, block.size() / 5, 5 * (max_number_chars + 1),
-                  [values = block.data()](char* text, std::size_t row) {
-                    for (int k = 0; k < 5; k++) {
-                      text = append_g(text, values[row * 5 + k], 10);
-                      *text++ = k < 4 ? '\t' : '\n';
-                    }
-                    return text;
-                  });
-      block.clear();
-    };
+    RowStream rows(out, report_row(5));  // x, s, se, lower, upper
     for_each_table_row(Nout, [&](double at) {
       const int j = evaluation_interval(at);  // one search: P(at) is P0(at, j)
       double value = P0(at, j);
       double se = scale * std::sqrt(fit.exact.variance_factor(j, at));
-      block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
-      if (block.size() >= std::size_t{5} << 16) format_block();
+      double* values = rows.next();
+      values[0] = at;
+      values[1] = value;
+      values[2] = se;
+      values[3] = value - t * se;
+      values[4] = value + t * se;
     });
-    format_block();
+    rows.finish();
     out.flush();
   }
 
   std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
   OutputBuffer out(f);
-  format_rows(out, static_cast<std::size_t>(N), 4 * (max_number_chars + 1),
-              [values = fit.fitted.get()](char* text, std::size_t row) {
-                const int i = static_cast<int>(row) + 1;
-                const double fitted = values[i];
-                for (double v : {x[i], y[i], fitted, y[i] - fitted}) {
-                  text = append_g(text, v, 10);
-                  *text++ = '\t';
-                }
-                text[-1] = '\n';
-                return text;
-              });
+  write_rows(out, report_row(4), static_cast<std::size_t>(N),
+             [fitted = fit.fitted.get()](std::size_t row, double* values) {
+               const int i = static_cast<int>(row) + 1;
+               values[0] = x[i];
+               values[1] = y[i];
+               values[2] = fitted[i];
+               values[3] = y[i] - fitted[i];
+               return true;
+             });
   out.flush();
 }
 
