@@ -177,9 +177,9 @@ void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
     for (std::thread& worker : running) worker.join();
     running.clear();
     if (first + round_rows < n) running = start_round(first + round_rows, 1 - side);
-    for (unsigned t = 0; t < threads; t++) {
+    for (unsigned t = 0; t < threads; t++) {  // (a thread past the last row has no text)
       const TextBlock& text = kept[side * threads + t];
-      out.put(std::string_view(text.data.get(), text.used));
+      if (text.used > 0) out.put(std::string_view(text.data.get(), text.used));
     }
   }
 }
