@@ -1,14 +1,17 @@
 // printf's conversions against Format's: ns per number ("Time") for %.10g, %.6g and %13.5e over
 // numbers of many magnitudes, and a table of 10^6 rows of four %.10g numbers written to /dev/null
-// by fprintf and by format_rows on 1 thread and on every core (counter "per_number").
+// by fprintf and by write_rows on 1 thread and on every core (counter "per_number").
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <vector>
 
 #include "Format.hpp"
+#include "Parallel.hpp"
+#include "Table.hpp"
 
 namespace {
 
@@ -65,10 +68,10 @@ BENCHMARK(Format_e13_5);
 
 constexpr std::size_t rows = 1000000;
 
-char* four_numbers(char* row, std::size_t i) {
-  const double* x = numbers().data() + 4 * i;
-  for (int k = 0; k < 4; k++) *(row = append_g(row, x[k], 10))++ = "\t\t\t\n"[k];
-  return row;
+// Row i of the table: numbers 4i..4i+3.
+bool four_numbers(std::size_t i, double* values) {
+  std::copy_n(numbers().data() + 4 * i, 4, values);
+  return true;
 }
 
 void Table_fprintf(benchmark::State& state) {
@@ -84,21 +87,21 @@ void Table_fprintf(benchmark::State& state) {
 }
 
 // Argument: threads (0: every core).
-void Table_format_rows(benchmark::State& state) {
+void Table_write_rows(benchmark::State& state) {
+  const RowFormat row{.columns = std::vector(4, ColumnFormat{Conversion::g, 10}), .after = "\n"};
   std::FILE* f = std::fopen("/dev/null", "w");
   for (auto _ : state) {
     OutputBuffer out(f);
-    format_rows(out, rows, 4 * max_number_chars, four_numbers,
-                static_cast<unsigned>(state.range(0)));
+    write_rows(out, row, rows, four_numbers, static_cast<unsigned>(state.range(0)));
     if (!out.flush()) state.SkipWithError("write failed");
   }
   std::fclose(f);
   state.counters["per_number"] = benchmark::Counter(
       4.0 * rows, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["threads"] =
-      static_cast<double>(state.range(0) ? state.range(0) : format_threads());
+      static_cast<double>(state.range(0) ? state.range(0) : parallel::threads());
 }
 BENCHMARK(Table_fprintf)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Table_format_rows)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Table_write_rows)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

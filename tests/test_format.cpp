@@ -43,24 +43,3 @@ TEST(Format, RandomBitPatternsOfEveryExponentAndNearTiesMatchPrintfAtRandomPreci
     ASSERT_NO_FATAL_FAILURE(expect_like_printf(v, p));
   }
 }
-
-char* four_numbers(char* row, std::size_t i) {
-  for (int k = 0; k < 4; k++)
-    *(row = append_g(row, std::ldexp(i * 2654435761.0, -9 * k), 10))++ = "\t\t\t\n"[k];
-  return row;
-}
-
-TEST(Format, RowsFormattedOnSeveralThreadsAreTheSerialLoopsBytes) {
-  auto text_of = [](unsigned threads) {
-    std::string text(8 << 20, '\0');
-    std::FILE* f = fmemopen(text.data(), text.size(), "w");
-    OutputBuffer out(f, 4096);
-    format_rows(out, 70001, 4 * max_number_chars, four_numbers, threads);
-    EXPECT_TRUE(out.flush());
-    text.resize(static_cast<std::size_t>(std::ftell(f)));
-    std::fclose(f);
-    return text;
-  };
-  std::string serial = text_of(1);  // (not EXPECT_EQ below: its diff of megabytes is slow)
-  EXPECT_TRUE(serial.size() > 70001u * 8 && text_of(3) == serial);
-}

@@ -8,9 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -277,102 +274,4 @@ bool OutputBuffer::flush() {
   write_block();
   if (ok_ && std::fflush(f_) != 0) ok_ = false;
   return ok_;
-}
-
-unsigned format_threads() {
-  if (const char* setting = std::getenv("SPLINEFIT_THREADS")) {
-    unsigned threads = 0;
-    const char* end = setting + std::strlen(setting);
-    auto [stop, error] = std::from_chars(setting, end, threads);
-    if (error == std::errc() && stop == end && threads > 0) return threads;
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
-int worker_count(std::size_t work, std::size_t least) {
-  return work < least ? 1 : static_cast<int>(std::min(format_threads(), 64u));
-}
-
-namespace {
-
-// Rows one thread formats per round: enough work to outweigh starting a thread, while the text
-// held at once stays a few megabytes per thread.
-constexpr std::size_t rows_per_block = 32768;
-constexpr std::size_t serial_rows = 20000;
-
-// A thread's text of one block of rows. It grows without clearing what it gains, and the blocks
-// are kept from one table to the next: fresh memory costs a page fault every 4 KB, about as much
-// as formatting the text that fills it.
-struct TextBlock {
-  std::unique_ptr<char[]> data;
-  std::size_t capacity = 0, used = 0;
-};
-
-// Formats rows [first, last) into text. The length so far stays in a local variable: the
-// blocks of the threads lie side by side, and a store to a cache line that another core writes
-// too would move the line between them at every row.
-void format_block(TextBlock& text, std::size_t first, std::size_t last, std::size_t max_row_chars,
-                  const RowText& row_text) {
-  std::size_t used = 0, capacity = text.capacity;
-  char* at = text.data.get();
-  for (std::size_t i = first; i < last; i++) {
-    if (capacity - used < max_row_chars) {
-      capacity = std::max(2 * capacity, used + max_row_chars);
-      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-      if (used > 0) std::memcpy(grown.get(), at, used);
-      text.data = std::move(grown);
-      text.capacity = capacity;
-      at = text.data.get();
-    }
-    used = static_cast<std::size_t>(row_text(at + used, i) - at);
-  }
-  text.used = used;
-}
-
-}  // namespace
-
-void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
-                 const RowText& row_text, unsigned threads) {
-  if (threads == 0) threads = format_threads();
-  if (threads == 1 || n <= serial_rows) {
-    for (std::size_t i = 0; i < n; i++) out.advance_to(row_text(out.room(max_row_chars), i));
-    return;
-  }
-  // Rounds of one block of rows per thread, the text of each round in one of two sets of
-  // blocks: while the threads format a round, the calling thread appends the round before, in
-  // row order, so that writing overlaps formatting. The blocks are the program's, one table at
-  // a time.
-  static std::mutex one_table_at_a_time;
-  static std::vector<TextBlock> kept;
-  std::lock_guard<std::mutex> hold(one_table_at_a_time);
-  if (kept.size() < 2 * threads) kept.resize(2 * threads);
-  const std::size_t round_rows = threads * rows_per_block;
-  auto start_round = [&](std::size_t first, int side) {
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; t++) {
-      std::size_t begin = std::min(n, first + t * rows_per_block);
-      std::size_t end = std::min(n, begin + rows_per_block);
-      TextBlock& text = kept[side * threads + t];
-      text.used = 0;
-      // Each thread calls its own copy of row_text: the one passed in lies among variables that
-      // the calling thread writes meanwhile, and a cache line written on one core and read on
-      // another travels between them at every row.
-      if (begin < end)
-        workers.emplace_back([&text, begin, end, max_row_chars, own = row_text] {
-          format_block(text, begin, end, max_row_chars, own);
-        });
-    }
-    return workers;
-  };
-  std::vector<std::thread> running = start_round(0, 0);
-  for (std::size_t first = 0; first < n; first += round_rows) {
-    const unsigned side = static_cast<unsigned>(first / round_rows % 2);
-    for (std::thread& worker : running) worker.join();
-    running.clear();
-    if (first + round_rows < n) running = start_round(first + round_rows, 1 - side);
-    for (unsigned t = 0; t < threads; t++) {
-      const TextBlock& text = kept[side * threads + t];
-      out.put(std::string_view(text.data.get(), text.used));
-    }
-  }
 }

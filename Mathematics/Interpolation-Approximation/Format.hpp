@@ -2,7 +2,7 @@
 // conversions the program uses, %.*g, %*.*e and %*d, without printf's cost: numbers are appended
 // to a caller's buffer (up to 15 digits in 128-bit integer arithmetic where that provably rounds
 // as printf, else by std::to_chars, which does) and collected in a large block before each fwrite.
-// Rows of a table can be formatted on several threads.
+// Tables of numbers are Table.hpp's.
 //
 //   OutputBuffer out(f);
 //   out.put("# x\ty\n");
@@ -12,9 +12,7 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <functional>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 // Bytes that one append_g, append_e or append_d call may write, for every precision up to 99
@@ -74,35 +72,3 @@ class OutputBuffer {
   std::size_t used_ = 0;
   bool ok_ = true;
 };
-
-// Writes a row's text from out (at most the max_row_chars given with it) and returns its end.
-using RowText = std::function<char*(char* out, std::size_t row)>;
-
-// The number of threads format_rows uses for large tables: SPLINEFIT_THREADS from the
-// environment when it is a positive integer (1 forces serial output), else every core.
-unsigned format_threads();
-
-// The number of threads for `work` units that split into independent pieces: format_threads(),
-// at most 64, or 1 below `least` units, where starting threads costs more than they save.
-int worker_count(std::size_t work, std::size_t least);
-
-// Runs task(k) for k = 0..count-1, each on a thread of its own (k = 0 on the calling one). A task
-// should keep what it writes in its own variables until it ends: a store to a cache line that
-// another thread reads or writes moves the line between the cores.
-template <class Task>
-void run_in_parallel(int count, const Task& task) {
-  std::vector<std::thread> threads;
-  for (int k = 1; k < count; k++) threads.emplace_back(task, k);
-  task(0);
-  for (std::thread& thread : threads) thread.join();
-}
-
-// Appends row_text(., i) for rows i = 0..n-1 to out, in order: the same bytes as the serial
-// loop. Above 20,000 rows, blocks of rows are formatted on `threads` threads (0: format_threads())
-// at once, so row_text must be safe to call concurrently for different rows and must not throw;
-// it is copied to each thread, and should take what it reads by value (a vector's data() rather
-// than the vector), so that no thread reads memory next to what the caller writes meanwhile. The
-// threads' blocks of text are kept for the next table, and calls from several threads take
-// their turns.
-void format_rows(OutputBuffer& out, std::size_t n, std::size_t max_row_chars,
-                 const RowText& row_text, unsigned threads = 0);

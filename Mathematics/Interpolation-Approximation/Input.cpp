@@ -20,7 +20,7 @@
 #include <thread>
 #include <utility>
 
-#include "Format.hpp"
+#include "Parallel.hpp"
 
 namespace {
 
@@ -573,8 +573,8 @@ DataFile parse_data(std::string_view text, const std::string& name, const RunCon
   // their number is within the limit; the first fault in file order is the one reported.
   const char* body = lines.position();
   const char* end = text.data() + text.size();
-  std::vector<Chunk> chunks = chunks_of(body, end, worker_count(end - body, 1 << 20));
-  run_in_parallel(static_cast<int>(chunks.size()), [&chunks](int k) {
+  std::vector<Chunk> chunks = chunks_of(body, end, parallel::workers(end - body, 1 << 20));
+  parallel::run(static_cast<int>(chunks.size()), [&chunks](int k) {
     Chunk& chunk = chunks[static_cast<std::size_t>(k)];
     Lines part(chunk.begin, chunk.end, 1);
     Line row;
@@ -599,7 +599,7 @@ DataFile parse_data(std::string_view text, const std::string& name, const RunCon
   // loop writes next to them, and a line of memory written by one core and read by another
   // moves between them on every row.
   const DataColumns columns = place(static_cast<std::size_t>(rows));
-  run_in_parallel(
+  parallel::run(
       static_cast<int>(chunks.size()), [&chunks, &name, control, iw, Weights, columns](int k) {
         Chunk& chunk = chunks[static_cast<std::size_t>(k)];
         try {

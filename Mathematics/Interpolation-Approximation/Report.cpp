@@ -7,6 +7,7 @@
 
 #include "Format.hpp"
 #include "Model.hpp"  // for_each_table_row
+#include "Table.hpp"
 
 namespace {
 
@@ -31,6 +32,12 @@ void statistic(std::FILE* f, const char* name, double value, const char* why) {
   } else {
     std::fprintf(f, "%s\tundefined\n# %s: %s\n", name, name, why);
   }
+}
+
+// A row of the report's band or residuals: `columns` numbers of 10 significant digits, separated
+// by tabs, and a line break.
+RowFormat report_row(std::size_t columns) {
+  return {.columns = std::vector(columns, ColumnFormat{Conversion::g, 10}), .after = "\n"};
 }
 
 }  // namespace
@@ -85,42 +92,33 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
     const double scale = s.weights == lsq::Weights::sigmas ? 1.0 : s.sigma();
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
     OutputBuffer out(f);
-    std::vector<double> block;  // rows of x, s, se, lower, upper
-    auto format_block = [&] {
-      format_rows(out, block.size() / 5, 5 * (max_number_chars + 1),
-                  [values = block.data()](char* text, std::size_t row) {
-                    for (int k = 0; k < 5; k++) {
-                      text = append_g(text, values[row * 5 + k], 10);
-                      *text++ = k < 4 ? '\t' : '\n';
-                    }
-                    return text;
-                  });
-      block.clear();
-    };
+    RowStream rows(out, report_row(5));  // x, s, se, lower, upper
     for_each_table_row(Nout, [&](double at) {
       const int j = fit.exact.interval(at);
       const double value = lsq::polynomial(fit.coefficients(j), p.M, p.X[j], at);
-      double se = scale * std::sqrt(fit.exact.variance_factor(at));
-      block.insert(block.end(), {at, value, se, value - t * se, value + t * se});
-      if (block.size() >= std::size_t{5} << 16) format_block();
+      const double se = scale * std::sqrt(fit.exact.variance_factor(at));
+      double* values = rows.next();
+      values[0] = at;
+      values[1] = value;
+      values[2] = se;
+      values[3] = value - t * se;
+      values[4] = value + t * se;
     });
-    format_block();
+    rows.finish();
     out.flush();
   }
 
   std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
   OutputBuffer out(f);
-  format_rows(out, static_cast<std::size_t>(p.N), 4 * (max_number_chars + 1),
-              [values = fit.fitted.data(), x = p.x, y = p.y](char* text, std::size_t row) {
-                const int i = static_cast<int>(row) + 1;
-                const double fitted = values[i];
-                for (double v : {x[i], y[i], fitted, y[i] - fitted}) {
-                  text = append_g(text, v, 10);
-                  *text++ = '\t';
-                }
-                text[-1] = '\n';
-                return text;
-              });
+  write_rows(out, report_row(4), static_cast<std::size_t>(p.N),
+             [fitted = fit.fitted.data(), x = p.x, y = p.y](std::size_t row, double* values) {
+               const int i = static_cast<int>(row) + 1;
+               values[0] = x[i];
+               values[1] = y[i];
+               values[2] = fitted[i];
+               values[3] = y[i] - fitted[i];
+               return true;
+             });
   out.flush();
 }
 

@@ -1,5 +1,6 @@
 #include "Splinefit.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "Parallel.hpp"
 #include "Report.hpp"
 #include "Sort2.hpp"
+#include "Table.hpp"
 
 namespace {
 
@@ -98,7 +100,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
   if (!weighted) {
-    sort2(N, x, y, static_cast<int>(format_threads()));
+    sort2(N, x, y, static_cast<int>(parallel::threads()));
     return true;
   }
   // The paired sort's moves depend on the keys alone: sorting the abscissae with the points'
@@ -106,7 +108,7 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   // it, so equal abscissae keep the order of an unweighted run.
   std::vector<double> number(static_cast<std::size_t>(N) + 1);
   for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
-  sort2(N, x, number.data(), static_cast<int>(format_threads()));
+  sort2(N, x, number.data(), static_cast<int>(parallel::threads()));
   std::vector<double> unsorted_y(y + 1, y + N + 1), unsorted_w(w + 1, w + N + 1);
   for (int i = 1; i <= N; i++) {
     std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;
@@ -149,22 +151,21 @@ void check_fit_input(const std::string& data_name, int Nout) {
                     " rows; at most " + std::to_string(max_rows) + " are allowed");
 }
 
+// Point row + 1's abscissa and ordinate: a row of the data points and of the envelope.
+bool point_values(std::size_t row, double* values) {
+  values[0] = x[row + 1];
+  values[1] = y[row + 1];
+  return true;
+}
+
 // The results file's title and data points (each "\n%g\t%g"), which need the sorted points only:
 // the program writes them on a thread of its own while the fit runs, one row after the other.
 void write_data_points(std::FILE* f, const std::string& Title) {
   OutputBuffer out(f);
   out.put(Title);
   out.put("\n\n# Data points\n");
-  format_rows(
-      out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
-      [](char* text, std::size_t row) {
-        const int i = static_cast<int>(row) + 1;
-        *text++ = '\n';
-        text = append_g(text, x[i]);
-        *text++ = '\t';
-        return append_g(text, y[i]);
-      },
-      1);
+  const RowFormat point{.columns = {{Conversion::g, 6}, {Conversion::g, 6}}, .before = "\n"};
+  write_rows(out, point, static_cast<std::size_t>(N), point_values, 1);
   out.flush();
 }
 
@@ -174,66 +175,57 @@ void write_data_points(std::FILE* f, const std::string& Title) {
 // order, a block of rows at a time, and each block of rows is formatted on every core.
 void write_spline(std::FILE* f, int Precision, int Nout) {
   OutputBuffer out(f);
-  const int width = Precision + 7, decimals = Precision - 1, columns = M == 3 ? 5 : 4;
   out.put("\n\n# All spline data - knots and coefficients\n\n#\t");
   out.d(J);
   out.put('\t');
   out.d(M);
-  for (int j = 1; j <= J + 1; j++) {
-    out.put('\n');
-    out.e(X[j], width, decimals);
-    out.put('\t');
-    for (int m = 0; m <= M; m++) {
-      out.e(c[j][m], width, decimals);
-      out.put('\t');
-    }
-  }
+  const ColumnFormat coefficient{Conversion::e, Precision - 1, Precision + 7};
+  const RowFormat knot{.columns = std::vector(M + 2, coefficient), .before = "\n", .after = "\t"};
+  write_rows(out, knot, static_cast<std::size_t>(J) + 1, [](std::size_t row, double* values) {
+    const int j = static_cast<int>(row) + 1;
+    values[0] = X[j];
+    std::copy(c[j], c[j] + M + 1, values + 1);
+    return true;
+  });
   out.put("\n\n# Computed splines - values and derivatives\n");
-  std::vector<double> block;
-  auto format_block = [&] {
-    format_rows(out, block.size() / columns, columns * (max_number_chars + 1) + 1,
-                [values = block.data(), columns, Precision](char* text, std::size_t row) {
-                  *text++ = '\n';
-                  for (int k = 0; k < columns; k++) {
-                    text = append_g(text, values[row * columns + k], Precision);
-                    *text++ = '\t';
-                  }
-                  return text;
-                });
-    block.clear();
-  };
+  const std::size_t columns = M == 3 ? 5 : 4;
+  RowStream rows(out, {.columns = std::vector(columns, ColumnFormat{Conversion::g, Precision}),
+                       .before = "\n",
+                       .after = "\t"});
   for_each_table_row(Nout, [&](double at) {
     xx = at;
-    block.insert(block.end(), {xx, P(xx), Pd(xx, 1), Pd(xx, 2)});
-    if (M == 3) block.push_back(6.0 * c[interval(X0, J, xx) + 1][3]);
-    if (block.size() >= (std::size_t{1} << 16) * columns) format_block();
+    double* values = rows.next();
+    values[0] = xx;
+    values[1] = P(xx);
+    values[2] = Pd(xx, 1);
+    values[3] = Pd(xx, 2);
+    if (M == 3) values[4] = 6.0 * c[interval(X0, J, xx) + 1][3];
   });
-  format_block();
+  rows.finish();
   out.flush();
 }
 
 // The data points on or above (Envelope > 0) or on or below (Envelope < 0) the fitted curve,
 // judged by the polynomial of each point's own interval (fitted[i] = P0(x[i], I[i])); the first
 // and last points always (N is at least 2 here). Each point is a line break and "%.*g\t%.*g" with
-// Precision digits. Every point is a row of the table, empty when it is not chosen, so the
+// Precision digits. Every point is a row of the table, left out when it is not chosen, so the
 // judging runs on every core too.
 void write_envelope(std::FILE* f, const std::string& Title, int Precision, int Envelope,
                     const double* fitted) {
   OutputBuffer out(f);
   out.put(Title);
   out.put(" envelope curve calculations\n");
-  format_rows(out, static_cast<std::size_t>(N), 2 * max_number_chars + 2,
-              [Precision, Envelope, fitted](char* text, std::size_t row) {
-                const int i = static_cast<int>(row) + 1;
-                if (i != 1 && i != N) {
-                  const double r = fitted[i];
-                  if (!(Envelope > 0 ? y[i] >= r : y[i] <= r)) return text;
-                }
-                *text++ = '\n';
-                text = append_g(text, x[i], Precision);
-                *text++ = '\t';
-                return append_g(text, y[i], Precision);
-              });
+  const ColumnFormat number{Conversion::g, Precision};
+  const RowFormat point{.columns = {number, number}, .before = "\n"};
+  write_rows(out, point, static_cast<std::size_t>(N),
+             [Envelope, fitted](std::size_t row, double* values) {
+               const int i = static_cast<int>(row) + 1;
+               if (i != 1 && i != N) {
+                 const double r = fitted[i];
+                 if (!(Envelope > 0 ? y[i] >= r : y[i] <= r)) return false;
+               }
+               return point_values(row, values);
+             });
   out.flush();
 }
 
