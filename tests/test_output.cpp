@@ -50,7 +50,9 @@ Files contents(const fs::path& work, bool write_previous_first = false) {
 struct Case {
   fs::path work;
   Files complete, rows;
-  Case(const std::string& kind, long N) : work(fs::path(::testing::TempDir()) / (kind + "-run")) {
+  ~Case() { fs::remove_all(work); }
+  Case(const std::string& kind, long N)
+      : work(fs::path(::testing::TempDir()) / (kind + "-run-" + std::to_string(getpid()))) {
     fs::remove_all(work), fs::create_directories(work / "data");
     std::ofstream(work / "Control.dat") << "data/ run1 1 2 0 2 3 2\n";
     std::ofstream(work / "Computational-parameters.dat") << "P\n2\n6\n1e-8\n1\n" << N + 9 << "\n1";
