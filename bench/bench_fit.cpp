@@ -106,7 +106,7 @@ void BM_LoadData(benchmark::State& state) {
   control.iy = 2;
   control.ii = 2;
   for (auto _ : state) {
-    DataFile data = parse_data(read_file(name), name, control, rows + 2);
+    DataFile data = read_data(name, control, rows + 2);
     benchmark::DoNotOptimize(data.x.data());
   }
   set_per_item(state, "per_row", rows);

@@ -106,7 +106,8 @@ std::vector<CleanRow> clean_rows(const std::string& text, const RunControl& rc) 
   return rows;
 }
 
-// The data reader under a few column layouts (one with an ii far beyond any row) and row limits.
+// The data reader under a few column layouts (one with an ii far beyond any row) and row limits:
+// too many rows are reported whatever the rows hold, and only when there are.
 void data(const std::string& text) {
   const std::string name = "data/run1.dat";
   RunControl two;
@@ -116,7 +117,11 @@ void data(const std::string& text) {
   RunControl widest;
   widest.ix = 1, widest.iy = 2, widest.iw = 0, widest.ii = INT_MAX;
   for (const RunControl* rc : {&two, &four, &widest}) {
+    const std::vector<CleanRow> rows = clean_rows(text, *rc);
+    // No line can be over the limit: the rows alone decide whether they are too many.
+    const bool within_line_limit = text.size() <= data_line_limit(rc->ii);
     for (int Nmax : {3, INT_MAX}) {
+      const bool too_many = rows.size() > static_cast<std::size_t>(Nmax) - 2;
       try {
         DataFile d = parse_data(text, name, *rc, Nmax);
         for (int Weights : {1, 2}) {  // the weight column, as weights or standard deviations
@@ -135,7 +140,6 @@ void data(const std::string& text) {
         for (std::size_t i = 0; i < d.x.size(); i++)
           require(std::isfinite(d.x[i]) && std::isfinite(d.y[i]), "every number is finite");
         require(d.Title.find_first_of("\n\r") == std::string::npos, "the title is one line");
-        std::vector<CleanRow> rows = clean_rows(text, *rc);
         require(rows.size() == d.x.size(), "one point per row that is not blank");
         for (std::size_t i = 0; i < rows.size(); i++)
           if (rows[i].clean)
@@ -144,8 +148,10 @@ void data(const std::string& text) {
                     "a row of whole numbers gives exactly those numbers");
       } catch (const InputError& error) {
         check_message(error, name);
-      } catch (const TooManyDataRows& too_many) {
-        require(too_many.Nmax == Nmax, "TooManyDataRows carries Nmax");
+        require(!too_many || !within_line_limit, "too many rows are reported before a bad row");
+      } catch (const TooManyDataRows& too_many_rows) {
+        require(too_many_rows.Nmax == Nmax, "TooManyDataRows carries Nmax");
+        require(too_many, "TooManyDataRows only for more than Nmax - 2 rows");
       }
     }
   }

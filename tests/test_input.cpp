@@ -1,7 +1,6 @@
 // The readers of the input files: numbers read exactly as strtod reads them, and the values that
 // spellings of each file give, kept in tests/data/input_spellings.txt.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -48,8 +47,9 @@ TEST(ReadFinite, ReadsEverySpellingAsStrtodReadsIt) {
   }
 }
 
-// What a file gives, written out and read back through read_file and its parser: its values
-// (doubles to 17 digits; a data file's x,y pairs, then its weights), or the fault's message.
+// What a file gives, written out and read back as the program reads it (read_file and its parser,
+// or read_data): its values (doubles to 17 digits; a data file's x,y pairs, then its weights), or
+// the fault's message.
 std::string read_back(const std::string& file, const std::string& text) {
   const std::string name = ::testing::TempDir() + "spelling.txt";
   std::ofstream(name, std::ios::binary) << text;
@@ -57,20 +57,19 @@ std::string read_back(const std::string& file, const std::string& text) {
   out.precision(17);
   auto put = [&out](const auto& value) { out << (out.tellp() > 0 ? " " : "") << value; };
   try {
-    const FileText content = read_file(name);
     if (file == "control") {
-      RunControl r = parse_run_control(content, "Control.dat");
+      RunControl r = parse_run_control(read_file(name), "Control.dat");
       put(r.Path + ' ' + r.Inputfile);
       for (int v : {r.ix, r.iy, r.iw, r.ii, r.M, r.J}) put(v);
     } else if (file == "parameters") {
-      for (double v : values_of(parse_computational_parameters(content, "p.dat"))) put(v);
+      for (double v : values_of(parse_computational_parameters(read_file(name), "p.dat"))) put(v);
     } else if (file == "knots") {
-      for (double knot : parse_knots(content, "k.knots")) put(knot);
+      for (double knot : parse_knots(read_file(name), "k.knots")) put(knot);
     } else {
       RunControl rc;
       int Weights = 0;
       std::istringstream(file.substr(4)) >> rc.ix >> rc.iy >> rc.ii >> rc.iw >> Weights;
-      DataFile data = parse_data(content, "d.dat", rc, 5, Weights);
+      DataFile data = read_data(name, rc, 5, Weights);
       put(data.Title);
       for (std::size_t r = 0; r < data.x.size(); r++) put(data.x[r]), out << ',' << data.y[r];
       for (double weight : data.w) put(weight);
@@ -98,16 +97,41 @@ TEST(InputFiles, EverySpellingGivesItsValues) {
   }
 }
 
-// A mapped file that another program cuts short: one line naming it and status 2, not a crash.
-TEST(ReadFile, AFileCutShortWhileItIsReadEndsTheRunWithItsName) {
-  const std::string name = ::testing::TempDir() + "cut-short.dat";
-  std::ofstream(name) << std::string(3 << 20, '1');
-  auto read_after_cut = [&name] {
-    const FileText file = read_file(name);
-    if (truncate(name.c_str(), 0) == 0) std::printf("%c", file.text()[2 << 20]);
+// The data file read as a stream gives what its whole text gives, when a line break (LF, CR LF,
+// lone CR) falls at each byte around the end of the first block read, and when a line outgrows
+// the buffer: the same points, and the same line named in a fault.
+TEST(ReadData, GivesWhatParseDataGivesOfTheWholeText) {
+  const std::string name = ::testing::TempDir() + "stream.dat";
+  RunControl rc;
+  rc.ix = 1, rc.iy = 2, rc.ii = 2;
+  auto outcome = [&rc, &name](bool stream, const std::string& text) {
+    std::ofstream(name, std::ios::binary) << text;
+    std::ostringstream out;
+    out.precision(17);
+    try {
+      DataFile data = stream ? read_data(name, rc, 1 << 20) : parse_data(text, name, rc, 1 << 20);
+      out << data.Title.size() << ' ' << data.x.size();
+      for (std::size_t r = 0; r < data.x.size(); r++) out << ' ' << data.x[r] << ',' << data.y[r];
+    } catch (const InputError& error) {
+      out << error.what();
+    }
+    return out.str();
   };
-  EXPECT_EXIT(read_after_cut(), ::testing::ExitedWithCode(2),
-              "^splinefit: .*cut-short.dat: changed while it was read.\n$");
+  for (const std::string line_break : {"\n", "\r\n", "\r"}) {
+    for (std::size_t at = data_read_block - 3; at <= data_read_block + 1; at++) {
+      // A byte-order mark and a title, then a row whose line break starts at byte `at`.
+      const std::string title = "\xEF\xBB\xBFTitle\n";
+      std::string text = title + std::string(at - title.size() - 3, ' ') + "1 2" + line_break;
+      for (const std::string last : {"\n", "3 4\n"}) {
+        const std::string whole = text + "\n" + line_break + "5 6" + line_break + last + "x 7\n";
+        EXPECT_EQ(outcome(true, whole), outcome(false, whole)) << at << " " << line_break.size();
+        EXPECT_EQ(outcome(true, whole.substr(0, whole.size() - 4)),
+                  outcome(false, whole.substr(0, whole.size() - 4)));
+      }
+    }
+  }
+  const std::string long_row = "T\n" + std::string(3 * data_read_block, ' ') + "8 9\r\n1 1";
+  EXPECT_EQ(outcome(true, long_row), "1 2 8,9 1,1");
   std::remove(name.c_str());
 }
 

@@ -116,7 +116,7 @@ std::string first_reader_fault() {
     const std::string parameters = "Computational-parameters.dat";
     ComputationalParameters cp = parse_computational_parameters(read_file(parameters), parameters);
     const std::string data = rc.Path + rc.Inputfile + ".dat";
-    parse_data(read_file(data), data, rc, cp.Nmax, cp.Weights);
+    read_data(data, rc, cp.Nmax, cp.Weights);
     const std::string knots = rc.Path + rc.Inputfile + ".knots";
     if (rc.J <= 0) parse_knots(read_file(knots), knots);
   } catch (const InputError& fault) {
@@ -128,9 +128,10 @@ std::string first_reader_fault() {
 
 // Every run of the table (status, expectation, then pairs of a file and its content, "args" and
 // the command line, or "env" and NAME=VALUE lines), in a directory laid out with the defaults and
-// then the run's files ("<none>" removes one, "<dir>" puts a directory in its place). A refusal
-// that one of the readers finds is checked in-process, through the readers; every other run runs
-// the program, and leaves the output files of output_files that its outcome promises.
+// then the run's files ("<none>" removes one, "<dir>" puts a directory in its place, "<link T>" a
+// symbolic link to T). A refusal that one of the readers finds is checked in-process, through the
+// readers; every other run runs the program, and leaves the output files of output_files that its
+// outcome promises.
 TEST(Runs, EachEndsWithItsStatusAndMessage) {
   const std::string parameters = "Computational-parameters.dat";
   const std::set<std::string> read = {"Control.dat", parameters, "data/run1.dat",
@@ -164,7 +165,9 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
     fs::create_directories(work / "data");
     for (const auto& [name, cell] : files) {
       if (cell == "<dir>") fs::create_directories(work / name);
-      if (cell != "<none>" && cell != "<dir>")
+      if (cell.starts_with("<link "))
+        fs::create_symlink(cell.substr(6, cell.size() - 7), work / name);
+      if (cell != "<none>" && cell != "<dir>" && !cell.starts_with("<link "))
         std::ofstream(work / name, std::ios::binary) << content(cell);
     }
     if (status == 2 && readers_only) {

@@ -1,26 +1,21 @@
 #include "Input.hpp"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <utility>
-
-#include "Parallel.hpp"
 
 namespace {
 
@@ -252,41 +247,129 @@ struct Line {
   int number;
 };
 
-// Splits a file into lines ended by LF, CR LF or a lone CR; a last line without a line break
-// is a line like any other. A text without CR is split by memchr, which scans many bytes at once.
-class Lines {
- public:
-  explicit Lines(std::string_view text) : Lines(text.data(), text.data() + text.size(), 1) {}
-  // The lines from begin to end (whole lines), the first numbered first_number.
-  Lines(const char* begin, const char* end, int first_number)
-      : p_(begin),
-        end_(end),
-        number_(first_number - 1),
-        only_lf_(begin == end ||
-                 std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)) == nullptr) {}
-  const char* position() const { return p_; }
+struct CloseFile {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using OpenFile = std::unique_ptr<std::FILE, CloseFile>;
 
-  bool next(Line* line) {
-    if (p_ == end_) return false;
-    line->begin = p_;
-    line->number = ++number_;
-    if (only_lf_) {
-      const void* lf = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
-      line->end = lf != nullptr ? static_cast<const char*>(lf) : end_;
-      p_ = lf != nullptr ? line->end + 1 : end_;
-      return true;
-    }
-    while (p_ < end_ && !is_line_end(*p_)) p_++;
-    line->end = p_;
-    if (p_ < end_) p_ += (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') ? 2 : 1;
-    return true;
+OpenFile open_for_reading(const std::string& name) {
+  OpenFile f(std::fopen(name.c_str(), "rb"));
+  if (f == nullptr)
+    input_fault(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
+  return f;
+}
+
+// The lines of a text in memory, or of a file read data_read_block bytes at a time into a buffer
+// that holds the current line whole (and grows for a longer one). Lines end with LF, CR LF or a
+// lone CR; a last line without a line break is a line like any other; a UTF-8 byte-order mark at
+// the start is skipped. A line of more than `limit` bytes, line break not counted, ends the run:
+// "<name>, line <n>: the line is longer than <limit> bytes, <rule>.", and so does a line after
+// line INT_MAX, so that even endless blank lines end. The bytes of the buffer without CR are split
+// by memchr, which scans many bytes at once.
+class LineReader {
+ public:
+  LineReader(std::string_view text, const std::string& name, std::size_t limit, std::string rule)
+      : name_(name), limit_(limit), rule_(std::move(rule)) {
+    p_ = text.data();
+    end_ = text.data() + text.size();
+    size_ = read_ = text.size();
+    cr_free_ = p_ == end_ || std::memchr(p_, '\r', text.size()) == nullptr;
+    skip_byte_order_mark();
   }
 
+  LineReader(std::FILE* file, const std::string& name, std::size_t limit, std::string rule)
+      : name_(name), limit_(limit), rule_(std::move(rule)), file_(file), at_end_(false) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+      size_ = static_cast<std::size_t>(info.st_size);
+    buffer_.resize(std::min(data_read_block, limit + 1));
+    refill();
+    skip_byte_order_mark();
+  }
+
+  bool next(Line* line) {
+    for (;;) {
+      if (skip_lf_ && p_ < end_) {  // the LF of a CR LF that the last line ended with
+        skip_lf_ = false;
+        if (*p_ == '\n') p_++;
+      }
+      if (!skip_lf_) {
+        const char* stop = line_end();
+        if (stop < end_ || (at_end_ && p_ < end_)) {
+          if (static_cast<std::size_t>(stop - p_) > limit_) too_long();
+          if (number_ == INT_MAX) too_many_lines();
+          *line = {p_, stop, ++number_};
+          skip_lf_ = stop < end_ && *stop == '\r';
+          p_ = stop < end_ ? stop + 1 : stop;
+          return true;
+        }
+      }
+      if (at_end_) return false;
+      if (static_cast<std::size_t>(end_ - p_) > limit_) too_long();
+      refill();
+    }
+  }
+
+  // The bytes before the next line, and the size of the whole file (0 when it is not known).
+  std::size_t offset() const { return read_ - static_cast<std::size_t>(end_ - p_); }
+  std::size_t size() const { return size_; }
+
  private:
-  const char* p_;
-  const char* end_;
-  int number_ = 0;
-  bool only_lf_;
+  const char* line_end() const {
+    if (cr_free_) {
+      const void* lf = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+      return lf != nullptr ? static_cast<const char*>(lf) : end_;
+    }
+    const char* q = p_;
+    while (q < end_ && !is_line_end(*q)) q++;
+    return q;
+  }
+
+  // Keeps the unfinished line at the front of the buffer, which doubles (up to the limit and a
+  // byte for its line break) when the line fills it, and reads the file into the rest.
+  void refill() {
+    const std::size_t kept = static_cast<std::size_t>(end_ - p_);
+    if (kept > 0) std::memmove(buffer_.data(), p_, kept);
+    if (kept == buffer_.size()) buffer_.resize(std::min(2 * buffer_.size(), limit_ + 1));
+    const std::size_t wanted = buffer_.size() - kept;
+    const std::size_t got = std::fread(buffer_.data() + kept, 1, wanted, file_);
+    if (std::ferror(file_))
+      input_fault(name_, 0, std::string("cannot be read: ") + std::strerror(errno));
+    at_end_ = got < wanted;
+    read_ += got;
+    p_ = buffer_.data();
+    end_ = p_ + kept + got;
+    cr_free_ = std::memchr(p_, '\r', kept + got) == nullptr;
+  }
+
+  void skip_byte_order_mark() {
+    if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
+  }
+
+  // Lines are numbered as an int; this also ends a file of endless blank lines.
+  [[noreturn]] void too_many_lines() const {
+    input_fault(name_, 0,
+                "holds more than " + std::to_string(INT_MAX) + " lines, the most a file may hold");
+  }
+
+  [[noreturn]] void too_long() const {
+    input_fault(name_, number_ + 1,
+                "the line is longer than " + std::to_string(limit_) + " bytes, " + rule_);
+  }
+
+  const std::string& name_;
+  std::size_t limit_;
+  std::string rule_;           // how the limit is set, for the message
+  std::FILE* file_ = nullptr;  // null for a text in memory
+  std::vector<char> buffer_;   // a file's bytes
+  const char* p_ = nullptr;    // the next line's start
+  const char* end_ = nullptr;  // the end of the bytes at hand
+  bool at_end_ = true;         // nothing more to read
+  bool cr_free_ = true;        // no CR from p_ to end_
+  bool skip_lf_ = false;       // the last line ended with a CR
+  int number_ = 0;             // lines handed out
+  std::size_t read_ = 0;       // bytes read from the file
+  std::size_t size_ = 0;       // the file's size, when it is known
 };
 
 bool is_blank_line(const Line& line) {
@@ -350,85 +433,22 @@ bool accepts(const Setting& setting, double value, int ii) {
   return value >= setting.low && value <= (setting.at_most_ii ? ii : setting.high);
 }
 
-namespace {
-
-// A mapped file that another program cuts short while it is read raises SIGBUS at the first page
-// beyond its new end. While a file is mapped, that signal ends the run as an input fault does:
-// one line naming the file, status 2 (no output file is open while input is read).
-char mapped_name[max_file_name + 1];
-bool a_file_is_mapped = false;
-struct sigaction before_mapping {};
-
-extern "C" void mapped_file_cut_short(int) {
-  const char* parts[] = {"splinefit: ", mapped_name, ": changed while it was read.\n"};
-  for (const char* part : parts) {
-    ssize_t ignored = write(STDERR_FILENO, part, std::strlen(part));
-    (void)ignored;
+std::string read_file(const std::string& name) {
+  OpenFile f = open_for_reading(name);
+  std::string text;
+  char block[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, f.get())) > 0) {
+    if (text.size() + got > max_settings_file)
+      input_fault(name, 0,
+                  "holds more than " + std::to_string(max_settings_file) +
+                      " bytes, the most a settings or knots file may hold");
+    text.append(block, got);
   }
-  _exit(2);
-}
-
-}  // namespace
-
-FileText::FileText(FileText&& other) noexcept
-    : read_(std::move(other.read_)),
-      mapped_(std::exchange(other.mapped_, nullptr)),
-      size_(other.size_),
-      skip_(other.skip_) {}
-
-FileText::~FileText() {
-  if (mapped_ == nullptr) return;
-  munmap(const_cast<char*>(mapped_), size_);
-  sigaction(SIGBUS, &before_mapping, nullptr);
-  a_file_is_mapped = false;
-}
-
-std::string_view FileText::text() const {
-  std::string_view all = mapped_ != nullptr ? std::string_view(mapped_, size_) : read_;
-  return all.substr(skip_);
-}
-
-FileText read_file(const std::string& name) {
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr)
-    input_fault(name, 0, std::string("cannot be opened for reading: ") + std::strerror(errno));
-  FileText file;
-  // A large regular file is mapped, pages and all at once: no copy, and no fresh memory to
-  // fault in. One at a time, since the guard against SIGBUS names one file.
-  constexpr long long least_mapped = 1 << 20;
-  struct stat info {};
-  const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
-  if (!a_file_is_mapped && regular && info.st_size >= least_mapped &&
-      name.size() <= max_file_name) {
-    void* at = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
-                    MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
-    if (at != MAP_FAILED) {
-      std::memcpy(mapped_name, name.c_str(), name.size() + 1);
-      struct sigaction guard {};
-      guard.sa_handler = mapped_file_cut_short;
-      sigemptyset(&guard.sa_mask);
-      sigaction(SIGBUS, &guard, &before_mapping);
-      file.mapped_ = static_cast<const char*>(at);
-      file.size_ = static_cast<std::size_t>(info.st_size);
-      a_file_is_mapped = true;
-    }
-  }
-  if (file.mapped_ == nullptr) {
-    // A regular file in one read of its size, then whatever it may have grown by meanwhile.
-    std::string& text = file.read_;
-    if (regular && info.st_size > 0) {
-      text.resize(static_cast<std::size_t>(info.st_size));
-      text.resize(std::fread(text.data(), 1, text.size(), f));
-    }
-    char buffer[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  }
-  int error = std::ferror(f) ? errno : 0;
-  std::fclose(f);
-  if (error != 0) input_fault(name, 0, std::string("cannot be read: ") + std::strerror(error));
-  if (file.text().substr(0, 3) == "\xEF\xBB\xBF") file.skip_ = 3;
-  return file;
+  if (std::ferror(f.get()))
+    input_fault(name, 0, std::string("cannot be read: ") + std::strerror(errno));
+  if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+  return text;
 }
 
 RunControl parse_run_control(std::string_view text, const std::string& name) {
@@ -478,37 +498,18 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   return cp;
 }
 
-namespace {
-
-// One thread's share of the data rows: whole lines from begin to end.
-struct Chunk {
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  int lines = 0, first_line = 0;  // its lines, and the number in the file of the first
-  long long rows = 0;             // lines that are not blank
-  long long first_row = 0;        // rows before the chunk
-  std::exception_ptr fault;       // the first fault in the chunk
-};
-
-// Splits text[begin, end) into `count` chunks of whole lines of about equal size.
-std::vector<Chunk> chunks_of(const char* begin, const char* end, int count) {
-  std::vector<Chunk> chunks;
-  const char* at = begin;
-  for (int k = 1; k <= count; k++) {
-    const char* cut = k == count ? end : std::max(at, begin + (end - begin) * k / count);
-    while (cut < end && cut > begin && !is_line_end(cut[-1])) cut++;
-    if (cut < end && cut > begin && cut[-1] == '\r' && *cut == '\n') cut++;
-    chunks.emplace_back();
-    chunks.back().begin = at;
-    chunks.back().end = at = cut;
-  }
-  return chunks;
+std::size_t data_line_limit(int ii) {
+  const std::size_t least = std::size_t{16} << 20, most = std::size_t{256} << 20;
+  return std::clamp(std::size_t{32} * static_cast<std::size_t>(std::max(ii, 0)), least, most);
 }
 
-// The row `line` into x[i], y[i] and, when iw > 0, w[i]: columns ix, iy and iw of its first ii
-// finite numbers; no buffer of ii numbers, which may be huge.
+namespace {
+
+// The row `line` appended to data.x, data.y and, when iw > 0, data.w: columns ix, iy and iw of
+// its first ii finite numbers; no buffer of ii numbers, which may be huge.
 void parse_row(const Line& line, const std::string& name, const RunControl& control, int iw,
-               int Weights, std::size_t i, const DataColumns& data) {
+               int Weights, DataFile* data) {
+  double x = 0.0, y = 0.0, weight = 0.0;
   const char* p = line.begin;
   for (int k = 1; k <= control.ii; k++) {
     p = skip_blanks(p, line.end);
@@ -518,11 +519,15 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
                       " where ii = " + std::to_string(control.ii) + " are needed");
     double value = 0.0;
     const char* start = p;
-    p = read_finite(start, line.end, &value, name, line.number, "column", k);
-    if (k == control.ix) data.x[i] = value;
-    if (k == control.iy) data.y[i] = value;
+    // The usual plain decimal at once, as read_finite would take it (plain_decimal first);
+    // anything else, or a comma after it, through read_finite itself.
+    p = plain_decimal(start, line.end, &value);
+    if (p == nullptr || (p + 1 < line.end && *p == ','))
+      p = read_finite(start, line.end, &value, name, line.number, "column", k);
+    if (k == control.ix) x = value;
+    if (k == control.iy) y = value;
     if (k == iw) {
-      double weight = Weights == 1 ? value : 1.0 / (value * value);
+      weight = Weights == 1 ? value : 1.0 / (value * value);
       if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
         input_fault(
             name, line.number,
@@ -530,32 +535,24 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
                 (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
                               : ", not a usable standard deviation (Weights 2 needs "
                                 "standard deviations above 0 whose 1 / sigma^2 is finite)"));
-      data.w[i] = weight;
     }
   }
+  data->x.push_back(x);
+  data->y.push_back(y);
+  if (iw > 0) data->w.push_back(weight);
 }
 
-}  // namespace
-
-DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
-                    int Nmax, int Weights) {
-  DataFile data;
-  DataFile title = parse_data(text, name, control, Nmax, Weights, [&](std::size_t rows) {
-    data.x.resize(rows);
-    data.y.resize(rows);
-    if (Weights > 0 && control.iw > 0) data.w.resize(rows);
-    return DataColumns{data.x.data(), data.y.data(), data.w.empty() ? nullptr : data.w.data()};
-  });
-  data.Title = std::move(title.Title);
-  data.title_is_a_row = title.title_is_a_row;
-  return data;
+std::string data_line_rule(int ii) {
+  return "the most a line of a data file may hold with ii = " + std::to_string(ii);
 }
 
-DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
-                    int Nmax, int Weights, const PlaceRows& place) {
+// The data file's lines in order, as parse_data states. The rows are counted as they come, and
+// converted until the first fault in one, which is kept aside: it is reported only when the
+// whole file is known to be within Nmax, since too many rows are reported first.
+DataFile read_rows(LineReader& lines, const std::string& name, const RunControl& control, int Nmax,
+                   int Weights) {
   const int iw = Weights > 0 ? control.iw : 0;
   DataFile data;
-  Lines lines(text);
   Line line;
   if (lines.next(&line)) {
     data.Title.assign(line.begin, line.end);
@@ -568,58 +565,51 @@ DataFile parse_data(std::string_view text, const std::string& name, const RunCon
     }
     data.title_is_a_row = numbers == control.ii;
   }
-
-  // The rows in chunks of whole lines, one per thread, counted first and converted only when
-  // their number is within the limit; the first fault in file order is the one reported.
-  const char* body = lines.position();
-  const char* end = text.data() + text.size();
-  std::vector<Chunk> chunks = chunks_of(body, end, parallel::workers(end - body, 1 << 20));
-  parallel::run(static_cast<int>(chunks.size()), [&chunks](int k) {
-    Chunk& chunk = chunks[static_cast<std::size_t>(k)];
-    Lines part(chunk.begin, chunk.end, 1);
-    Line row;
-    int count = 0;  // counted here, not in the chunk, whose neighbour another thread writes
-    long long rows = 0;
-    for (; part.next(&row); count++) rows += !is_blank_line(row);
-    chunk.lines = count;
-    chunk.rows = rows;
-  });
+  const long long most = static_cast<long long>(Nmax) - 2;
   long long rows = 0;
-  int line_number = 2;  // the title is line 1
-  for (Chunk& chunk : chunks) {
-    chunk.first_line = line_number;
-    line_number += chunk.lines;
-    chunk.first_row = rows;
-    rows += chunk.rows;
+  std::optional<InputError> fault;
+  while (lines.next(&line)) {
+    if (is_blank_line(line)) continue;
+    if (++rows > most) throw TooManyDataRows{Nmax};
+    if (fault) continue;
+    // Room for as many rows as the size of the file suggests, from the bytes that the first rows
+    // take (and a quarter more), so that the columns are seldom copied as they grow.
+    if (rows == 1 << 16 && lines.size() > lines.offset()) {
+      const double expected = rows * 1.25 * static_cast<double>(lines.size()) / lines.offset();
+      const auto room = static_cast<std::size_t>(std::min(expected, static_cast<double>(most)));
+      data.x.reserve(room);
+      data.y.reserve(room);
+      if (iw > 0) data.w.reserve(room);
+    }
+    try {
+      parse_row(line, name, control, iw, Weights, &data);
+    } catch (const InputError& error) {
+      fault = error;
+    }
   }
-  if (rows > static_cast<long long>(Nmax) - 2) throw TooManyDataRows{Nmax};
   if (rows == 0) input_fault(name, 0, "holds no data rows after its title line");
-
-  // Each thread reads copies of what it needs, not the variables here: the calling thread's
-  // loop writes next to them, and a line of memory written by one core and read by another
-  // moves between them on every row.
-  const DataColumns columns = place(static_cast<std::size_t>(rows));
-  parallel::run(
-      static_cast<int>(chunks.size()), [&chunks, &name, control, iw, Weights, columns](int k) {
-        Chunk& chunk = chunks[static_cast<std::size_t>(k)];
-        try {
-          Lines part(chunk.begin, chunk.end, chunk.first_line);
-          Line row;
-          for (std::size_t i = static_cast<std::size_t>(chunk.first_row); part.next(&row);)
-            if (!is_blank_line(row)) parse_row(row, name, control, iw, Weights, i++, columns);
-        } catch (...) {
-          chunk.fault = std::current_exception();
-        }
-      });
-  for (const Chunk& chunk : chunks)
-    if (chunk.fault) std::rethrow_exception(chunk.fault);
+  if (fault) throw *fault;
   return data;
+}
+
+}  // namespace
+
+DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
+                    int Nmax, int Weights) {
+  LineReader lines(text, name, data_line_limit(control.ii), data_line_rule(control.ii));
+  return read_rows(lines, name, control, Nmax, Weights);
+}
+
+DataFile read_data(const std::string& name, const RunControl& control, int Nmax, int Weights) {
+  OpenFile f = open_for_reading(name);
+  LineReader lines(f.get(), name, data_line_limit(control.ii), data_line_rule(control.ii));
+  return read_rows(lines, name, control, Nmax, Weights);
 }
 
 std::vector<double> parse_knots(std::string_view text, const std::string& name) {
   constexpr int max_knots = 99;
   std::vector<double> knots;
-  Lines lines(text);
+  LineReader lines(text, name, max_settings_file, "the most a settings or knots file may hold");
   Line line;
   lines.next(&line);  // heading
   while (lines.next(&line)) {

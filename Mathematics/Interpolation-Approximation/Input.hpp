@@ -1,18 +1,20 @@
 // Readers of splinefit's input files: Control.dat, Computational-parameters.dat, the data file
-// and the knots file. Each parser takes a file's whole content and its name (for messages) and
-// either returns plain values or throws InputError; none touches the model state.
+// and the knots file. Each parser takes a file's content and its name (for messages) and either
+// returns plain values or throws InputError; none touches the model state. All read on the
+// calling thread, and every read is bounded: a file without end (a link to /dev/zero) stops the
+// run with a message, never with the memory exhausted.
 //
 // Numbers are read as the C conversions "%d" and "%le" read them: leading whitespace (blank lines
 // included, where a value may stand on a later line) is skipped, and the longest prefix that forms
 // a number is taken, so "6digits" gives 6 and "1.0E-8tolerance" gives 1e-8; a number directly
 // followed by a comma and a digit (a decimal comma, "1,5") is refused. Lines end with LF,
-// CR LF or a lone CR; a UTF-8 byte-order mark at the start of a file is ignored. Lines of any
-// length are read whole.
+// CR LF or a lone CR; a UTF-8 byte-order mark at the start of a file is ignored. A settings or
+// knots file is read whole, up to max_settings_file bytes; a data file is read line by line, each
+// line up to data_line_limit(ii) bytes, and only as far as its rows are within Nmax.
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -93,27 +95,14 @@ struct DataFile {
   bool title_is_a_row = false;
 };
 
-// The whole content of a file, without a leading UTF-8 byte-order mark: read into memory, or a
-// large regular file mapped (while it is mapped, a file cut short by another program ends the run
-// with "<name>: changed while it was read.", status 2, instead of a crash).
-class FileText {
- public:
-  FileText() = default;
-  FileText(FileText&& other) noexcept;
-  FileText& operator=(FileText&&) = delete;
-  ~FileText();
-  std::string_view text() const;
-  operator std::string_view() const { return text(); }
+// The most bytes read from Control.dat, the parameter file or the knots file: far above what
+// they hold, low enough that a file without end costs no more than a moment's read.
+constexpr std::size_t max_settings_file = std::size_t{64} << 20;
 
- private:
-  friend FileText read_file(const std::string& name);
-  std::string read_;
-  const char* mapped_ = nullptr;
-  std::size_t size_ = 0, skip_ = 0;  // the mapping's length; the bytes of a byte-order mark
-};
-
-// InputError when the file cannot be opened or read (for example a directory).
-FileText read_file(const std::string& name);
+// The whole content of a settings or knots file, without a leading UTF-8 byte-order mark.
+// InputError when it cannot be opened or read (for example a directory) or holds more than
+// max_settings_file bytes.
+std::string read_file(const std::string& name);
 
 // Limits of Control.dat. The fit's direction matrix holds (J + M)^2 numbers and Powell's method
 // minimises along each of its J + M directions in every iteration, so automatic knot placement
@@ -132,25 +121,30 @@ RunControl parse_run_control(std::string_view text, const std::string& name);
 ComputationalParameters parse_computational_parameters(std::string_view text,
                                                        const std::string& name);
 
-// Parses the data file: line 1 is the title; every further line that is not blank is a row of at
-// least ii finite numbers separated by whitespace, then optional text. Throws TooManyDataRows
-// (before converting any number) when there are more than Nmax - 2 rows, and InputError for a
-// file without rows, a row that does not hold ii finite numbers, or with Weights 1 or 2 (and iw
-// above 0) a weight below 0 or a standard deviation that is not above 0 (or whose 1 / sigma^2
-// is not a finite positive number).
+// The longest line of a data file with ii numbers in each row, line break not counted: 16 MiB,
+// or 32 bytes for each of the ii numbers (17 significant digits, sign, exponent and a separator)
+// when that is more, but never above 256 MiB, the buffer one line may need.
+std::size_t data_line_limit(int ii);
+
+// The bytes of the data file read at a time; a longer line grows the buffer up to its limit.
+constexpr std::size_t data_read_block = std::size_t{1} << 20;
+
+// Parses the data file's text: line 1 is the title; every further line that is not blank is a row
+// of at least ii finite numbers separated by whitespace, then optional text. The lines are taken
+// in order and the parse stops at the first that decides the outcome:
+//  - TooManyDataRows at row Nmax - 1 (more than Nmax - 2 rows), whatever the rows before hold;
+//  - InputError for a line longer than data_line_limit(ii) bytes, or for line INT_MAX + 1 (an
+//    end to a file of endless blank lines).
+// Otherwise, at the end, InputError for a file without rows, or for the first row that does not
+// hold ii finite numbers, or with Weights 1 or 2 (and iw above 0) has a weight below 0 or a
+// standard deviation that is not above 0 (or whose 1 / sigma^2 is not a finite positive number).
 DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
                     int Nmax, int Weights = 0);
 
-// The same, with the rows placed where the caller chooses: `place` is called once, with the
-// number of rows, after they were counted and found within Nmax and before any is converted; it
-// returns arrays of that length, and row r (from 0, in file order) goes to x[r], y[r] and, for
-// Weights 1 or 2 with iw above 0, w[r]. The returned DataFile holds the title only.
-struct DataColumns {
-  double *x, *y, *w;
-};
-using PlaceRows = std::function<DataColumns(std::size_t rows)>;
-DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
-                    int Nmax, int Weights, const PlaceRows& place);
+// The same for the data file `name`, read as a stream of data_read_block bytes at a time: what
+// parse_data gives for the file's whole content, having read no further than the line that
+// decided it. InputError when the file cannot be opened or read.
+DataFile read_data(const std::string& name, const RunControl& control, int Nmax, int Weights = 0);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make

@@ -74,19 +74,16 @@ void write_plot_control(const RunControl& rc) {
   outputs.commit();
 }
 
-// Fills x, y (sorted by x) and N from the data file. Returns false when the file holds too many
-// rows, after the console messages and the wait for a key. *title_is_a_row: the title line reads
-// as a row of numbers.
+// Reads the data file and sets up the model's points from it (allocate_points, then x, y and,
+// for a weighted fit, w, sorted by x). Returns false when the file holds too many rows, after the
+// console messages and the wait for a key. *title_is_a_row: the title line reads as a row of
+// numbers.
 bool load_data(const RunControl& rc, const ComputationalParameters& cp, const std::string& name,
                std::string* Title, bool* title_is_a_row) {
   DataFile data;
   const bool weighted = cp.Weights > 0;
   try {
-    const FileText text = read_file(name);
-    data = parse_data(text, name, rc, cp.Nmax, cp.Weights, [&](std::size_t rows) {
-      allocate_points(static_cast<int>(rows), rc.M, weighted);
-      return DataColumns{x + 1, y + 1, weighted ? w + 1 : nullptr};
-    });
+    data = read_data(name, rc, cp.Nmax, cp.Weights);
   } catch (const TooManyDataRows& too_many) {
     std::printf("\nThe program thinks you have more than %d data points", too_many.Nmax);
     std::printf(
@@ -97,9 +94,12 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
     std::getchar();
     return false;
   }
+  allocate_points(static_cast<int>(data.x.size()), rc.M, weighted);
+  std::copy(data.x.begin(), data.x.end(), x + 1);
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
   if (!weighted) {
+    std::copy(data.y.begin(), data.y.end(), y + 1);
     sort2(N, x, y, static_cast<int>(parallel::threads()));
     return true;
   }
@@ -109,11 +109,10 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   std::vector<double> number(static_cast<std::size_t>(N) + 1);
   for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
   sort2(N, x, number.data(), static_cast<int>(parallel::threads()));
-  std::vector<double> unsorted_y(y + 1, y + N + 1), unsorted_w(w + 1, w + N + 1);
   for (int i = 1; i <= N; i++) {
     std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;
-    y[i] = unsorted_y[from];
-    w[i] = unsorted_w[from];
+    y[i] = data.y[from];
+    w[i] = data.w[from];
   }
   return true;
 }
