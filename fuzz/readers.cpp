@@ -129,22 +129,24 @@ void data(const std::string& text) {
           try {
             DataFile weighted = parse_data(text, name, *rc, Nmax, Weights);
             require(weighted.w.size() == d.x.size(), "one weight per point");
-            for (double w : weighted.w)
-              require(std::isfinite(w) && (Weights == 1 ? w >= 0.0 : w > 0.0), "weights usable");
+            for (std::size_t i = 1; i <= weighted.rows(); i++)
+              require(std::isfinite(weighted.w[i]) &&
+                          (Weights == 1 ? weighted.w[i] >= 0.0 : weighted.w[i] > 0.0),
+                      "weights usable");
           } catch (const InputError& error) {
             check_message(error, name);
           }
         }
-        require(!d.x.empty() && d.x.size() == d.y.size(), "as many x as y, at least one");
-        require(d.x.size() <= static_cast<std::size_t>(Nmax) - 2, "at most Nmax - 2 rows");
-        for (std::size_t i = 0; i < d.x.size(); i++)
+        require(d.rows() > 0 && d.x.size() == d.y.size(), "as many x as y, at least one");
+        require(d.rows() <= static_cast<std::size_t>(Nmax) - 2, "at most Nmax - 2 rows");
+        for (std::size_t i = 1; i <= d.rows(); i++)
           require(std::isfinite(d.x[i]) && std::isfinite(d.y[i]), "every number is finite");
         require(d.Title.find_first_of("\n\r") == std::string::npos, "the title is one line");
-        require(rows.size() == d.x.size(), "one point per row that is not blank");
+        require(rows.size() == d.rows(), "one point per row that is not blank");
         for (std::size_t i = 0; i < rows.size(); i++)
           if (rows[i].clean)
-            require(std::memcmp(&rows[i].x, &d.x[i], sizeof(double)) == 0 &&
-                        std::memcmp(&rows[i].y, &d.y[i], sizeof(double)) == 0,
+            require(std::memcmp(&rows[i].x, &d.x[i + 1], sizeof(double)) == 0 &&
+                        std::memcmp(&rows[i].y, &d.y[i + 1], sizeof(double)) == 0,
                     "a row of whole numbers gives exactly those numbers");
       } catch (const InputError& error) {
         check_message(error, name);

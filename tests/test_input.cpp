@@ -71,8 +71,8 @@ std::string read_back(const std::string& file, const std::string& text) {
       std::istringstream(file.substr(4)) >> rc.ix >> rc.iy >> rc.ii >> rc.iw >> Weights;
       DataFile data = read_data(name, rc, 5, Weights);
       put(data.Title);
-      for (std::size_t r = 0; r < data.x.size(); r++) put(data.x[r]), out << ',' << data.y[r];
-      for (double weight : data.w) put(weight);
+      for (std::size_t r = 1; r <= data.rows(); r++) put(data.x[r]), out << ',' << data.y[r];
+      for (std::size_t r = 1; r <= data.rows() && !data.w.empty(); r++) put(data.w[r]);
     }
   } catch (const InputError& error) {
     out << error.what();
@@ -110,8 +110,8 @@ TEST(ReadData, GivesWhatParseDataGivesOfTheWholeText) {
     out.precision(17);
     try {
       DataFile data = stream ? read_data(name, rc, 1 << 20) : parse_data(text, name, rc, 1 << 20);
-      out << data.Title.size() << ' ' << data.x.size();
-      for (std::size_t r = 0; r < data.x.size(); r++) out << ' ' << data.x[r] << ',' << data.y[r];
+      out << data.Title.size() << ' ' << data.rows();
+      for (std::size_t r = 1; r <= data.rows(); r++) out << ' ' << data.x[r] << ',' << data.y[r];
     } catch (const InputError& error) {
       out << error.what();
     }

@@ -568,6 +568,9 @@ DataFile read_rows(LineReader& lines, const std::string& name, const RunControl&
   const long long most = static_cast<long long>(Nmax) - 2;
   long long rows = 0;
   std::optional<InputError> fault;
+  data.x.assign(1, 0.0);  // the columns are 1-based
+  data.y.assign(1, 0.0);
+  if (iw > 0) data.w.assign(1, 0.0);
   while (lines.next(&line)) {
     if (is_blank_line(line)) continue;
     if (++rows > most) throw TooManyDataRows{Nmax};
@@ -576,7 +579,7 @@ DataFile read_rows(LineReader& lines, const std::string& name, const RunControl&
     // take (and a quarter more), so that the columns are seldom copied as they grow.
     if (rows == 1 << 16 && lines.size() > lines.offset()) {
       const double expected = rows * 1.25 * static_cast<double>(lines.size()) / lines.offset();
-      const auto room = static_cast<std::size_t>(std::min(expected, static_cast<double>(most)));
+      const auto room = 1 + static_cast<std::size_t>(std::min(expected, static_cast<double>(most)));
       data.x.reserve(room);
       data.y.reserve(room);
       if (iw > 0) data.w.reserve(room);

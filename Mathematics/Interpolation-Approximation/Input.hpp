@@ -87,12 +87,15 @@ std::array<double, parameter_count> values_of(const ComputationalParameters& cp)
 bool accepts(const Setting& setting, double value, int ii = 0);
 
 // A data file in file order: the title line without its line break, columns ix and iy of every
-// row and, for Weights 1 or 2, the weight w of every row (column iw, or 1 / sigma^2 of it).
-// title_is_a_row: the title line starts with ii finite numbers, as a row would.
+// row and, for Weights 1 or 2, the weight w of every row (column iw, or 1 / sigma^2 of it). The
+// columns are 1-based, row r (from 1) at [r] and [0] unused, so that the model can keep them as
+// its arrays (take_points). title_is_a_row: the title line starts with ii finite numbers, as a row
+// would.
 struct DataFile {
   std::string Title;
   std::vector<double> x, y, w;
   bool title_is_a_row = false;
+  std::size_t rows() const { return x.empty() ? 0 : x.size() - 1; }
 };
 
 // The most bytes read from Control.dat, the parameter file or the knots file: far above what

@@ -17,6 +17,13 @@ int* I = nullptr;
 double** c = nullptr;
 double xx = 0.0;
 
+namespace {
+
+// The storage of the points: element 0 of each is unused, so that x, y and w are 1-based views.
+std::vector<double> x_storage, y_storage, w_storage;
+
+}  // namespace
+
 void release_model() {
   if (x == nullptr) return;
   if (c != nullptr) {
@@ -25,22 +32,31 @@ void release_model() {
     free_dvector(X, 1, J + 1);
   }
   free_ivector(I, 1, N);
-  if (w != nullptr) free_dvector(w, 1, N);
-  free_dvector(y, 1, N);
-  free_dvector(x, 1, N);
+  for (std::vector<double>* storage : {&x_storage, &y_storage, &w_storage})
+    std::vector<double>().swap(*storage);
   x = y = w = X = X0 = delta = nullptr;
   I = nullptr;
   c = nullptr;
 }
 
-void allocate_points(int n, int degree, bool weighted) {
+void take_points(std::vector<double> xs, std::vector<double> ys, std::vector<double> ws,
+                 int degree) {
   release_model();
-  N = n;
+  N = static_cast<int>(xs.size()) - 1;
   M = degree;
-  x = dvector(1, N);
-  y = dvector(1, N);
-  if (weighted) w = dvector(1, N);
+  x_storage = std::move(xs);
+  y_storage = std::move(ys);
+  w_storage = std::move(ws);
+  x = x_storage.data();
+  y = y_storage.data();
+  w = w_storage.empty() ? nullptr : w_storage.data();
   I = ivector(1, N);
+}
+
+void allocate_points(int n, int degree, bool weighted) {
+  const std::size_t size = static_cast<std::size_t>(n) + 1;
+  take_points(std::vector<double>(size), std::vector<double>(size),
+              weighted ? std::vector<double>(size) : std::vector<double>(), degree);
 }
 
 namespace {

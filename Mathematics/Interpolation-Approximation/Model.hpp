@@ -18,6 +18,8 @@
 // Only degrees 2 and 3 are supported.
 #pragma once
 
+#include <vector>
+
 #include "LsqSpline.hpp"
 
 extern int M, J, N, NN;
@@ -32,6 +34,11 @@ extern double xx;
 // Allocates x, y and I (1..n) for n >= 1 points of degree M = degree (2 or 3), and the weights w
 // (1..n) when `weighted`; x, y and w are the caller's to fill. Releases any model set up before.
 void allocate_points(int n, int degree, bool weighted = false);
+
+// The same with the points' columns handed over, 1-based (element 0 unused; w empty without
+// weights): the model keeps them as x, y and w instead of copying. N is xs.size() - 1 >= 1.
+void take_points(std::vector<double> xs, std::vector<double> ys, std::vector<double> ws,
+                 int degree);
 
 // Automatic knots for 1 <= intervals < 2N and x ascending, by lsq::place_knots_evenly (equal
 // numbers of points per interval). Sets J, X, X0, I, delta, NN and allocates c.

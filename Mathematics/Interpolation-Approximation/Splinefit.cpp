@@ -74,7 +74,7 @@ void write_plot_control(const RunControl& rc) {
   outputs.commit();
 }
 
-// Reads the data file and sets up the model's points from it (allocate_points, then x, y and,
+// Reads the data file and hands its columns to the model (take_points: x, y and,
 // for a weighted fit, w, sorted by x). Returns false when the file holds too many rows, after the
 // console messages and the wait for a key. *title_is_a_row: the title line reads as a row of
 // numbers.
@@ -94,23 +94,22 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
     std::getchar();
     return false;
   }
-  allocate_points(static_cast<int>(data.x.size()), rc.M, weighted);
-  std::copy(data.x.begin(), data.x.end(), x + 1);
   *Title = std::move(data.Title);
   *title_is_a_row = data.title_is_a_row;
   if (!weighted) {
-    std::copy(data.y.begin(), data.y.end(), y + 1);
+    take_points(std::move(data.x), std::move(data.y), {}, rc.M);
     sort2(N, x, y, static_cast<int>(parallel::threads()));
     return true;
   }
   // The paired sort's moves depend on the keys alone: sorting the abscissae with the points'
   // numbers gives the permutation that sort2(N, x, y) applies, and ordinates and weights follow
   // it, so equal abscissae keep the order of an unweighted run.
+  take_points(std::move(data.x), data.y, data.w, rc.M);
   std::vector<double> number(static_cast<std::size_t>(N) + 1);
   for (int i = 1; i <= N; i++) number[static_cast<std::size_t>(i)] = i;
   sort2(N, x, number.data(), static_cast<int>(parallel::threads()));
   for (int i = 1; i <= N; i++) {
-    std::size_t from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]) - 1;
+    const auto from = static_cast<std::size_t>(number[static_cast<std::size_t>(i)]);
     y[i] = data.y[from];
     w[i] = data.w[from];
   }
@@ -135,12 +134,9 @@ void choose_knots(int intervals, const std::string& data_name, const std::string
   }
 }
 
-// Refuses a run that cannot give a sound result: a problem the fit cannot represent
-// (lsq::problem_fault: all points at one abscissa, numbers so large that the objective
-// overflows), or a results table of more than 10^7 rows.
-void check_fit_input(const std::string& data_name, int Nout) {
-  if (std::string fault = lsq::problem_fault(model_problem()); !fault.empty())
-    input_fault(data_name, 0, fault);
+// Refuses a results table of more than 10^7 rows. (A problem that the fit cannot represent is
+// refused by the fit itself, lsq::problem_fault.)
+void check_table_size(int Nout) {
   const long long max_rows = 10000000;
   long long rows = static_cast<long long>(Nout) * J + 1;
   if (rows > max_rows)
@@ -250,7 +246,7 @@ int run() {
   Outputs outputs(rc);
   OutputFile& results = outputs.open(results_output);
   std::jthread data_points(write_data_points, results.get(), std::cref(Title));
-  check_fit_input(Inputpath_2, cp.Nout);
+  check_table_size(cp.Nout);
 
   const lsq::Settings settings{cp.Method == 1 ? lsq::Method::exact : lsq::Method::powell,
                                static_cast<lsq::Weights>(cp.Weights), cp.criterion};

@@ -218,8 +218,7 @@ struct Basis {
     }
     L = static_cast<int>(breaks.size());
     n = L + M + 1;
-    double a = p.X[1], b = p.X[p.J + 1];
-    for (int i = 1; i <= p.N; i++) a = std::min(a, p.x[i]), b = std::max(b, p.x[i]);
+    double a = std::min(p.X[1], p.x[1]), b = std::max(p.X[p.J + 1], p.x[p.N]);  // x ascends
     lowest = a;
     highest = b;
     // The ends lie strictly outside the inner knots: a piece of no width has no B-spline basis.
@@ -363,7 +362,10 @@ std::vector<double> covariance_band(const Band& R, int M) {
 }  // namespace
 
 
-Solution solve(const Problem& p) {
+namespace {
+
+// solve() for a problem whose rank() is known.
+Solution solve_ranked(const Problem& p, int problem_rank) {
   const int M = p.M, J = p.J, N = p.N, order = p.M + 1;
   Solution s;
   s.M = M;
@@ -484,7 +486,7 @@ Solution solve(const Problem& p) {
       if (v[0] != 0.0) rotate_in(R, k + i, v, block.z[i], largest_magnitude(v, order));
     }
   }
-  bool determined = rank(p) == n;
+  bool determined = problem_rank == n;
   for (int i = 0; i < n; i++) determined = determined && R.row(i)[0] != 0.0;
   s.a.assign(static_cast<std::size_t>(n), 0.0);
   if (determined) {
@@ -535,6 +537,10 @@ Solution solve(const Problem& p) {
   if (determined) s.covariance = covariance_band(R, M);
   return s;
 }
+
+}  // namespace
+
+Solution solve(const Problem& p) { return solve_ranked(p, rank(p)); }
 
 int Solution::interval(double at) const {
   const double* X = knots.data();
@@ -714,8 +720,11 @@ std::string problem_fault(const Problem& p) {
   return "";
 }
 
-Solution solve_checked(const Problem& p) {
-  Solution s = solve(p);
+namespace {
+
+// solve_checked() for a problem whose rank() is known.
+Solution solve_ranked_checked(const Problem& p, int problem_rank) {
+  Solution s = solve_ranked(p, problem_rank);
   for (int j = 1; j <= p.J; j++)
     for (int m = 0; m <= p.M; m++)
       if (!std::isfinite(s.coefficients(j)[m])) {
@@ -728,12 +737,17 @@ Solution solve_checked(const Problem& p) {
   return s;
 }
 
+}  // namespace
+
+Solution solve_checked(const Problem& p) { return solve_ranked_checked(p, rank(p)); }
+
 Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
   if (std::string fault = problem_fault(p); !fault.empty()) throw SplineError(fault);
   const int M = p.M, N = p.N;
   Fit f;
   f.method = settings.method;
-  f.exact = solve_checked(p);
+  f.stats = describe(p, settings.weights, &f.undetermined);
+  f.exact = solve_ranked_checked(p, f.stats.rank);
   if (settings.method == Method::powell) {
     if (!powell) throw SplineError("Powell's search needs a minimiser");
     f.c.assign(f.exact.c.size(), 0.0);
@@ -741,7 +755,6 @@ Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
   } else {
     f.c = f.exact.c;
   }
-  f.stats = describe(p, settings.weights, &f.undetermined);
 
   // The spline at every point, on every core for many points.
   f.fitted.resize(static_cast<std::size_t>(N) + 1);
