@@ -124,14 +124,15 @@ void data(const std::string& text) {
       const bool too_many = rows.size() > static_cast<std::size_t>(Nmax) - 2;
       try {
         DataFile d = parse_data(text, name, *rc, Nmax);
-        for (int Weights : {1, 2}) {  // the weight column, as weights or standard deviations
+        for (lsq::Weights Weights : {lsq::Weights::weights, lsq::Weights::sigmas}) {
           if (rc->iw == 0) break;
           try {
             DataFile weighted = parse_data(text, name, *rc, Nmax, Weights);
             require(weighted.w.size() == d.x.size(), "one weight per point");
             for (std::size_t i = 1; i <= weighted.rows(); i++)
               require(std::isfinite(weighted.w[i]) &&
-                          (Weights == 1 ? weighted.w[i] >= 0.0 : weighted.w[i] > 0.0),
+                          (Weights == lsq::Weights::weights ? weighted.w[i] >= 0.0
+                                                            : weighted.w[i] > 0.0),
                       "weights usable");
           } catch (const InputError& error) {
             check_message(error, name);

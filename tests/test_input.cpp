@@ -69,7 +69,7 @@ std::string read_back(const std::string& file, const std::string& text) {
       RunControl rc;
       int Weights = 0;
       std::istringstream(file.substr(4)) >> rc.ix >> rc.iy >> rc.ii >> rc.iw >> Weights;
-      DataFile data = read_data(name, rc, 5, Weights);
+      DataFile data = read_data(name, rc, 5, static_cast<lsq::Weights>(Weights));
       put(data.Title);
       for (std::size_t r = 1; r <= data.rows(); r++) put(data.x[r]), out << ',' << data.y[r];
       for (std::size_t r = 1; r <= data.rows() && !data.w.empty(); r++) put(data.w[r]);

@@ -426,7 +426,8 @@ const Setting parameter_settings[parameter_count] = {
 
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
   return {double(cp.Nout), double(cp.Precision), cp.criterion,      double(cp.Envelope),
-          double(cp.Nmax), double(cp.Method),    double(cp.Weights)};
+          double(cp.Nmax), double(static_cast<int>(cp.Method)),
+          double(static_cast<int>(cp.Weights))};
 }
 
 bool accepts(const Setting& setting, double value, int ii) {
@@ -480,8 +481,8 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   ComputationalParameters cp;
   in.skip_line();  // heading
   double real = 0.0;
-  int* integers[] = {&cp.Nout, &cp.Precision, nullptr,    &cp.Envelope,
-                     &cp.Nmax, &cp.Method,    &cp.Weights};
+  int method = 0, weights = 0;
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope, &cp.Nmax, &method, &weights};
   int lines[parameter_count] = {};
   for (int k = 0; k < parameter_count; k++) {
     const Setting& setting = parameter_settings[k];
@@ -495,6 +496,8 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   }
   for (int k = 0; k < parameter_count; k++)
     check_setting(name, lines[k], parameter_settings[k], integers[k] ? *integers[k] : real);
+  cp.Method = static_cast<lsq::Method>(method);
+  cp.Weights = static_cast<lsq::Weights>(weights);
   return cp;
 }
 
@@ -508,7 +511,7 @@ namespace {
 // The row `line` appended to data.x, data.y and, when iw > 0, data.w: columns ix, iy and iw of
 // its first ii finite numbers; no buffer of ii numbers, which may be huge.
 void parse_row(const Line& line, const std::string& name, const RunControl& control, int iw,
-               int Weights, DataFile* data) {
+               lsq::Weights Weights, DataFile* data) {
   double x = 0.0, y = 0.0, weight = 0.0;
   const char* p = line.begin;
   for (int k = 1; k <= control.ii; k++) {
@@ -527,14 +530,15 @@ void parse_row(const Line& line, const std::string& name, const RunControl& cont
     if (k == control.ix) x = value;
     if (k == control.iy) y = value;
     if (k == iw) {
-      weight = Weights == 1 ? value : 1.0 / (value * value);
-      if (Weights == 1 ? !(value >= 0.0) : !(value > 0.0 && weight > 0.0 && std::isfinite(weight)))
+      weight = lsq::weight_of(Weights, value);
+      if (std::isnan(weight))
         input_fault(
             name, line.number,
             "column " + std::to_string(k) + " holds " + shown(start, line.end) +
-                (Weights == 1 ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
-                              : ", not a usable standard deviation (Weights 2 needs "
-                                "standard deviations above 0 whose 1 / sigma^2 is finite)"));
+                (Weights == lsq::Weights::weights
+                     ? ", a weight below 0 (Weights 1 needs weights of 0 or more)"
+                     : ", not a usable standard deviation (Weights 2 needs standard deviations "
+                       "above 0 whose 1 / sigma^2 is finite)"));
     }
   }
   data->x.push_back(x);
@@ -550,8 +554,8 @@ std::string data_line_rule(int ii) {
 // converted until the first fault in one, which is kept aside: it is reported only when the
 // whole file is known to be within Nmax, since too many rows are reported first.
 DataFile read_rows(LineReader& lines, const std::string& name, const RunControl& control, int Nmax,
-                   int Weights) {
-  const int iw = Weights > 0 ? control.iw : 0;
+                   lsq::Weights Weights) {
+  const int iw = Weights != lsq::Weights::none ? control.iw : 0;
   DataFile data;
   Line line;
   if (lines.next(&line)) {
@@ -598,12 +602,13 @@ DataFile read_rows(LineReader& lines, const std::string& name, const RunControl&
 }  // namespace
 
 DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
-                    int Nmax, int Weights) {
+                    int Nmax, lsq::Weights Weights) {
   LineReader lines(text, name, data_line_limit(control.ii), data_line_rule(control.ii));
   return read_rows(lines, name, control, Nmax, Weights);
 }
 
-DataFile read_data(const std::string& name, const RunControl& control, int Nmax, int Weights) {
+DataFile read_data(const std::string& name, const RunControl& control, int Nmax,
+                   lsq::Weights Weights) {
   OpenFile f = open_for_reading(name);
   LineReader lines(f.get(), name, data_line_limit(control.ii), data_line_rule(control.ii));
   return read_rows(lines, name, control, Nmax, Weights);

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "LsqSpline.hpp"
+
 // A fault in an input file or an output file that cannot be written. what() is one sentence
 // "<file>[, line <n>]: <what is wrong>." without the program's name.
 struct InputError : std::runtime_error {
@@ -58,7 +60,8 @@ struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
   int Envelope = 0, Nmax = 0;
-  int Method = 0, Weights = 0;
+  lsq::Method Method = lsq::Method::powell;  // the file's 0 and 1
+  lsq::Weights Weights = lsq::Weights::none;  // the file's 0, 1 and 2
 };
 
 // One numeric setting of Control.dat or Computational-parameters.dat: its name, what it means,
@@ -142,12 +145,12 @@ constexpr std::size_t data_read_block = std::size_t{1} << 20;
 // hold ii finite numbers, or with Weights 1 or 2 (and iw above 0) has a weight below 0 or a
 // standard deviation that is not above 0 (or whose 1 / sigma^2 is not a finite positive number).
 DataFile parse_data(std::string_view text, const std::string& name, const RunControl& control,
-                    int Nmax, int Weights = 0);
+                    int Nmax, lsq::Weights Weights = lsq::Weights::none);
 
 // The same for the data file `name`, read as a stream of data_read_block bytes at a time: what
 // parse_data gives for the file's whole content, having read no further than the line that
 // decided it. InputError when the file cannot be opened or read.
-DataFile read_data(const std::string& name, const RunControl& control, int Nmax, int Weights = 0);
+DataFile read_data(const std::string& name, const RunControl& control, int Nmax, lsq::Weights Weights = lsq::Weights::none);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make

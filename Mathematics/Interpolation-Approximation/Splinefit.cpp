@@ -81,7 +81,7 @@ void write_plot_control(const RunControl& rc) {
 bool load_data(const RunControl& rc, const ComputationalParameters& cp, const std::string& name,
                std::string* Title, bool* title_is_a_row) {
   DataFile data;
-  const bool weighted = cp.Weights > 0;
+  const bool weighted = cp.Weights != lsq::Weights::none;
   try {
     data = read_data(name, rc, cp.Nmax, cp.Weights);
   } catch (const TooManyDataRows& too_many) {
@@ -230,9 +230,9 @@ int run() {
   std::string Inputpath_2 = rc.Path + rc.Inputfile + ".dat";
   std::string Inputpath_3 = rc.Path + rc.Inputfile + ".knots";
   ComputationalParameters cp = parse_computational_parameters(read_file(Inputpath_1), Inputpath_1);
-  if (cp.Weights > 0 && rc.iw == 0)
+  if (cp.Weights != lsq::Weights::none && rc.iw == 0)
     input_fault(Inputpath_1, 0,
-                "Weights is " + std::to_string(cp.Weights) +
+                "Weights is " + std::to_string(static_cast<int>(cp.Weights)) +
                     ", but Control.dat names no weight column (iw is 0)");
   for (const OutputFileKind& kind : output_files) remove_stale_temporaries(output_name(kind, rc));
   write_plot_control(rc);
@@ -248,8 +248,7 @@ int run() {
   std::jthread data_points(write_data_points, results.get(), std::cref(Title));
   check_table_size(cp.Nout);
 
-  const lsq::Settings settings{cp.Method == 1 ? lsq::Method::exact : lsq::Method::powell,
-                               static_cast<lsq::Weights>(cp.Weights), cp.criterion};
+  const lsq::Settings settings{cp.Method, cp.Weights, cp.criterion};
   lsq::Fit fit;
   try {
     fit = fit_model(settings);
@@ -276,7 +275,7 @@ int run() {
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
   }
   outputs.commit();
-  if (cp.Weights == 0 && rc.iw > 0)
+  if (cp.Weights == lsq::Weights::none && rc.iw > 0)
     std::fprintf(stderr,
                  "splinefit: warning: column %d (iw) is read but not used; to fit with it, add a "
                  "line after Method in %s: 1 Weights for weights, 2 Weights for standard "
