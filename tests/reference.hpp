@@ -1,8 +1,8 @@
 // An independent least-squares spline for the tests: a dense solve in long double, with the
-// B-splines of the textbook recurrence (Cox and de Boor) on knots that reach beyond every point,
-// Householder QR with column pivoting, and, where the data leave the spline undetermined, the
-// smallest jumps found over an explicit basis of the null space. Nothing here shares code or
-// method with the library beyond the definitions of the answer.
+// B-splines of the textbook recurrence (Cox and de Boor) on knots beyond every point, Householder
+// QR with column pivoting and, where the data leave the spline undetermined, the smallest jumps
+// over an explicit basis of the null space. It shares no code or method with the library beyond
+// the definition of the answer.
 #pragma once
 
 #include <vector>
@@ -10,21 +10,23 @@
 namespace reference {
 
 using Real = long double;
+using Matrix = std::vector<std::vector<Real>>;
 
 struct Spline {
-  int M = 3;
-  std::vector<Real> t, coefficients;  // extended knots and B-spline coefficients
-  int rank = 0;
-  Real value(Real at) const;
+  int M = 3, rank = 0;
+  std::vector<Real> t, coefficients;  // extended knots, B-spline coefficients
+  Matrix R;                           // the pivoted factor of the weighted design
+  std::vector<int> perm;
+  Real value(Real at, int order = 0) const;  // the derivative of that order
+  Real variance(Real at) const;              // b^T (A^T W A)^-1 b, when rank is full
 };
 
-// The least-squares spline of degree M with the model's knots X[0..J] (non-decreasing; inner
-// knots X[1..J-1] are its breaks, one break per abscissa) for the points (x, y) with weights w
-// (empty: all 1); where the data leave it undetermined, the one with the smallest sum of
-// (h^M jump / sqrt(m))^2 over the breaks, jump the jump of the coefficient of (t - break)^M, h
-// the narrower of the two intervals beside the break between distinct knots (the outer ones
-// reaching to the outermost point or knot; the other when one has no width), m the number of
-// knots at the break.
+// The least-squares spline of degree M with the model's knots X[0..J] (non-decreasing; the inner
+// knots are its breaks) for the points (x, y) with weights w (empty: all 1); where the data leave
+// it undetermined, the one with the smallest sum of (h^M jump / sqrt(m))^2 over the breaks: jump
+// that of the coefficient of (t - break)^M, h the narrower of the two intervals beside the break
+// between distinct knots (the outer ones reaching to the outermost point or knot; the other when
+// one has no width), m the number of knots at the break.
 Spline fit(const std::vector<double>& x, const std::vector<double>& y,
            const std::vector<double>& w, int M, const std::vector<double>& X);
 

@@ -133,17 +133,4 @@ TEST(Table, ARowStreamWritesTheRowsOfWriteRowsAcrossItsBlocks) {
   }
 }
 
-TEST(Table, AFormatBeyondItsLimitsIsRefusedBeforeAnythingIsWritten) {
-  const ColumnFormat g{Conversion::g, 6};
-  for (const RowFormat& format : {RowFormat{.columns = {}}, RowFormat{.columns = std::vector(9, g)},
-                                  RowFormat{.columns = {g}, .after = "123456789"}}) {
-    std::string text = written([&format](OutputBuffer& out) {
-      EXPECT_THROW(write_rows(out, format, 3, [](std::size_t, double*) { return true; }),
-                   std::invalid_argument);
-      EXPECT_THROW(RowStream(out, format), std::invalid_argument);
-    });
-    EXPECT_EQ(text, "");
-  }
-}
-
 }  // namespace

@@ -241,12 +241,15 @@ int run() {
   bool title_is_a_row = false;
   if (!load_data(rc, cp, Inputpath_2, &Title, &title_is_a_row)) return 3;
   choose_knots(rc.J, Inputpath_2, Inputpath_3);
-  // The results file's data points are written while the input is checked and the fit runs
-  // (the thread ends before `results` is closed, also when an input fault ends the run).
+  // The results file's data points are written while the input is checked and the exact fit runs
+  // (the thread ends before `results` is closed, also when an input fault ends the run). Powell's
+  // search waits for them: it may end the run through numerror, whose exit flushes the open files,
+  // which must not find another thread writing to one.
   Outputs outputs(rc);
   OutputFile& results = outputs.open(results_output);
   std::jthread data_points(write_data_points, results.get(), std::cref(Title));
   check_table_size(cp.Nout);
+  if (cp.Method == lsq::Method::powell) data_points.join();
 
   const lsq::Settings settings{cp.Method, cp.Weights, cp.criterion};
   lsq::Fit fit;
@@ -260,7 +263,7 @@ int run() {
   complete_end_row();
 
   // Each file is synced to disk while the next is written.
-  data_points.join();
+  if (data_points.joinable()) data_points.join();
   write_spline(results.get(), cp.Precision, cp.Nout);
   // Without an envelope file, the results file ends with a line break.
   const bool with_envelope = writes(output_files[envelope_output], cp);
