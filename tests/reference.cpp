@@ -125,21 +125,9 @@ Spline fit(const std::vector<double>& x, const std::vector<double>& y,
   const int r = s.rank = pivoted_qr(s.R, qb, s.perm);
   s.coefficients = solution(s.R, qb, s.perm, r, std::vector<Real>(n - r, 0));
   if (r == n) return s;
-  // The jumps' rows P: the top coefficient on each side of a break, as the M-th divided
-  // difference of each B-spline at M + 1 points of the piece there.
-  auto top = [&](int k, Real from, Real to) {
-    std::vector<Real> u(M + 1), d(M + 1);
-    for (int p = 0; p <= M; p++) u[p] = from + (to - from) * (p + 1) / (M + 2);
-    for (int p = 0; p <= M; p++) d[p] = bspline(s.t, k, M, u[p]);
-    for (int level = 1; level <= M; level++)
-      for (int p = M; p >= level; p--) d[p] = (d[p] - d[p - 1]) / (u[p] - u[p - level]);
-    return d[M];
-  };
+  // Minimise |P (a + N f)| over f, N the null-space basis, P the weighted jumps of the M-th
+  // derivative (constant on each piece, so taken mid-piece) at the breaks; then a + N f.
   const int L = static_cast<int>(breaks.size());
-  std::vector<Real> edges = {lo};
-  edges.insert(edges.end(), breaks.begin(), breaks.end());
-  edges.push_back(hi);
-  // Minimise |P (a + N f)| over f, N the null-space basis; then a + N f.
   Matrix PN(L, std::vector<Real>(n - r, 0));
   std::vector<Real> rhs(L, 0), zero(n, 0);
   std::vector<std::vector<Real>> null(n - r);
@@ -149,12 +137,13 @@ Spline fit(const std::vector<double>& x, const std::vector<double>& y,
     null[c] = solution(s.R, zero, s.perm, r, f);
   }
   for (int q = 0; q < L; q++) {
-    const Real left = edges[q + 1] - edges[q], right = edges[q + 2] - edges[q + 1];
+    const Real a0 = q == 0 ? before : breaks[q - 1], b1 = q + 1 == L ? after : breaks[q + 1];
+    const Real left = breaks[q] - (q == 0 ? lo : a0), right = (q + 1 == L ? hi : b1) - breaks[q];
     const Real h = left > 0 && right > 0 ? std::min(left, right) : std::max(left, right);
     const Real scale = std::pow(h, M) / std::sqrt(static_cast<Real>(count[q]));
-    const Real a0 = q == 0 ? before : breaks[q - 1], b1 = q + 1 == L ? after : breaks[q + 1];
     for (int k = 0; k < n; k++) {
-      const Real p = scale * (top(k, breaks[q], b1) - top(k, a0, breaks[q]));
+      const Real p = scale * (bspline(s.t, k, M, (breaks[q] + b1) / 2, M) -
+                              bspline(s.t, k, M, (a0 + breaks[q]) / 2, M));
       rhs[q] -= p * s.coefficients[k];
       for (int c = 0; c < n - r; c++) PN[q][c] += p * null[c][k];
     }
