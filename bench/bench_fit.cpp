@@ -67,18 +67,16 @@ void BM_SumOfSquares(benchmark::State& state) {
 void BM_Fit(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   ModelState model(n, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), 20240601);
-  const int Method = static_cast<int>(state.range(3));
-  int iter = 0;
+  const lsq::Settings settings{state.range(3) == 1 ? lsq::Method::exact : lsq::Method::powell,
+                               lsq::Weights::none, 1e-8};
+  lsq::Fit fit;
   for (auto _ : state) {
-    iter = fit_model(Method, 1e-8);
+    fit = fit_model(settings);
     benchmark::DoNotOptimize(c[1][0]);
   }
-  state.counters["iterations"] = iter;
+  state.counters["iterations"] = fit.iterations;
   set_per_item(state, "per_point", n);
-  std::vector<double> Z(static_cast<std::size_t>(NN) + 1, 0.0);
-  for (int k = 0; k <= M; k++) Z[static_cast<std::size_t>(k + 1)] = c[1][k];
-  for (int j = 2; j <= J; j++) Z[static_cast<std::size_t>(M + j)] = c[j][M];
-  state.counters["objective"] = Eqn(Z.data());
+  state.counters["objective"] = fit.stats.RSS;
 }
 
 // A data file of rows "x y" as an instrument might write them, kept for the whole run.

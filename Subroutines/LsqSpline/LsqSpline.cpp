@@ -923,12 +923,12 @@ std::vector<std::size_t> checked_order(std::span<const double> x, std::span<cons
                                                  " points");
   require(kind == Weights::none || !w.empty(), "weights of a kind but no weights");
   require(x.size() < std::size_t{1} << 31, "more points than an int counts");
-  for (std::size_t k = 0; k < x.size(); k++) {
-    require(std::isfinite(x[k]) && std::isfinite(y[k]),
-            "point " + std::to_string(k) + " is not finite");
+  for (std::size_t k = 0; k < x.size(); k++) {  // (the messages are made only for a fault)
+    if (!std::isfinite(x[k]) || !std::isfinite(y[k]))
+      require(false, "point " + std::to_string(k) + " is not finite");
     const char* why = "";
-    const bool usable = w.empty() || !std::isnan(weight_of(kind, w[k], &why));
-    require(usable, "the weight of point " + std::to_string(k) + " is " + why);
+    if (!w.empty() && std::isnan(weight_of(kind, w[k], &why)))
+      require(false, "the weight of point " + std::to_string(k) + " is " + why);
   }
   std::vector<std::size_t> index(x.size());
   std::iota(index.begin(), index.end(), std::size_t{0});
