@@ -425,8 +425,12 @@ const Setting parameter_settings[parameter_count] = {
 };
 
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
-  return {double(cp.Nout), double(cp.Precision), cp.criterion,      double(cp.Envelope),
-          double(cp.Nmax), double(static_cast<int>(cp.Method)),
+  return {double(cp.Nout),
+          double(cp.Precision),
+          cp.criterion,
+          double(cp.Envelope),
+          double(cp.Nmax),
+          double(static_cast<int>(cp.Method)),
           double(static_cast<int>(cp.Weights))};
 }
 

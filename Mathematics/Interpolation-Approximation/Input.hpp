@@ -60,7 +60,7 @@ struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
   int Envelope = 0, Nmax = 0;
-  lsq::Method Method = lsq::Method::powell;  // the file's 0 and 1
+  lsq::Method Method = lsq::Method::powell;   // the file's 0 and 1
   lsq::Weights Weights = lsq::Weights::none;  // the file's 0, 1 and 2
 };
 
@@ -150,7 +150,8 @@ DataFile parse_data(std::string_view text, const std::string& name, const RunCon
 // The same for the data file `name`, read as a stream of data_read_block bytes at a time: what
 // parse_data gives for the file's whole content, having read no further than the line that
 // decided it. InputError when the file cannot be opened or read.
-DataFile read_data(const std::string& name, const RunControl& control, int Nmax, lsq::Weights Weights = lsq::Weights::none);
+DataFile read_data(const std::string& name, const RunControl& control, int Nmax,
+                   lsq::Weights Weights = lsq::Weights::none);
 
 // Parses the knots file: a heading line, then one knot at the start of every line that is not
 // blank. Two to 99 finite knots in non-decreasing order, else InputError. Equal neighbours make

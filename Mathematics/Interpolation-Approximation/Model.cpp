@@ -112,7 +112,8 @@ int powell_on_model(const lsq::Problem&, double criterion, std::vector<double>& 
   Transfer(Z);
   Continuity();
   free_dvector(Z, 1, NN);
-  for (int j = 1; j <= J; j++) std::copy_n(c[j], M + 1, &out[static_cast<std::size_t>(j - 1) * (M + 1)]);
+  for (int j = 1; j <= J; j++)
+    std::copy_n(c[j], M + 1, &out[static_cast<std::size_t>(j - 1) * (M + 1)]);
   return iter;
 }
 

@@ -106,5 +106,3 @@ void Continuity();
 // Needs no preparation: it works on whatever state is set. Fastest when the points of each
 // interval are contiguous in I, as sorted data make them.
 double Eqn(double* p);
-
-

@@ -126,7 +126,8 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit) {
   // An excess below 10^-9 of the spread of the ordinates is rounding, not a stopped search.
   const lsq::Statistics& s = fit.stats;
   const double spread = s.TSS > 0.0 ? s.TSS : fit.RSS_min;
-  if (fit.method == lsq::Method::powell && s.RSS > 1.01 * fit.RSS_min && s.RSS - fit.RSS_min > 1e-9 * spread) {
+  if (fit.method == lsq::Method::powell && s.RSS > 1.01 * fit.RSS_min &&
+      s.RSS - fit.RSS_min > 1e-9 * spread) {
     double ratio = s.RSS / fit.RSS_min;
     if (fit.RSS_min == 0.0)
       std::fprintf(stderr,
@@ -171,11 +172,12 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit) {
             ? "the polynomial of lowest degree through the mean ordinate at each abscissa"
             : "the least-squares spline with the smallest jumps of the highest derivative at the "
               "knots, which carries a neighbour's polynomial across an interval without points";
-    std::string remedy = fit.method == lsq::Method::exact ? std::string("the fit is ") + exact
-                                         : std::string(
-                                               "Powell's fit leaves the free combinations "
-                                               "where its search stopped; Method 1 gives ") +
-                                               exact;
+    std::string remedy = fit.method == lsq::Method::exact
+                             ? std::string("the fit is ") + exact
+                             : std::string(
+                                   "Powell's fit leaves the free combinations "
+                                   "where its search stopped; Method 1 gives ") +
+                                   exact;
     std::fprintf(stderr,
                  "splinefit: warning: the data leave the spline undetermined (rank %d of %d "
                  "parameters)%s; %s\n",

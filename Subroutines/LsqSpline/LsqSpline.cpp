@@ -35,13 +35,14 @@ namespace lsq {
 //
 // Where the data leave the spline undetermined (a row of R stays empty), rows for the jumps of
 // the M-th derivative at the inner knots are rotated in as well, each jump measured in units of
-// the ordinate (times h^M / M! for the narrower of the two pieces beside its knot, and divided
-// by the square root of the number of knots at that abscissa, whose jumps share it), with a
-// weight of 2^-200 against the data. They fill exactly the empty rows, and change the rows that
-// the data determine by a relative 2^-400, far below rounding: back substitution gives the
-// least-squares spline with the smallest jumps, with no dependence on the scale of the weights
-// or the ordinates. With fewer than M + 1 distinct abscissae no spline fits better than the
-// polynomial of lowest degree through the (weighted) mean ordinate at each, which is taken.
+// the ordinate (the jump of the top coefficient times h^M for the narrower of the two pieces
+// beside its knot, divided by the square root of the number of knots at that abscissa, whose
+// jumps share it), with a weight of 2^-12 against a data row of weight 1. Iterated Tikhonov
+// steps, each pulling the jumps towards those of the step before, from 0, remove the bias the
+// jump rows leave where the data determine the spline and converge to the least-squares spline
+// with the smallest jumps, with no dependence on the scale of the weights or the ordinates. With
+// fewer than M + 1 distinct abscissae no spline fits better than the polynomial of lowest degree
+// through the (weighted) mean ordinate at each, which is taken.
 //
 // The per-interval coefficients are the piece's derivatives at the interval's left knot, from
 // the differences of the B-spline coefficients; the variance b^T (A^T W A)^-1 b at t comes from
@@ -50,9 +51,9 @@ namespace lsq {
 
 namespace {
 
-constexpr int max_order = 4;       // M + 1 for M = 3
-constexpr int max_width = 5;       // entries of a row of R: the data need M + 1, the jumps M + 2
-constexpr double dropped = 0x1p-40;     // a remnant below this share of its row is rounding
+constexpr int max_order = 4;         // M + 1 for M = 3
+constexpr int max_width = 5;         // entries of a row of R: the data need M + 1, the jumps M + 2
+constexpr double dropped = 0x1p-40;  // a remnant below this share of its row is rounding
 constexpr double jump_weight = 0x1p-12;  // of a jump row against a data row of weight 1
 constexpr int max_steps = 1000;
 constexpr int lanes = 4;  // rows rotated in at once, into different triangles
@@ -91,12 +92,37 @@ struct Band {
   const double* row(int i) const { return &R[static_cast<std::size_t>(i) * width]; }
 };
 
+// The Givens rotation that zeroes b against a: a becomes r = sqrt(a^2 + b^2) (hypot where the
+// squares would underflow or overflow); returns its cosine and sine.
+std::pair<double, double> givens(double& a, double b) {
+  double r = std::sqrt(a * a + b * b);
+  if (!(r > 1e-150 && r < 1e150)) r = std::hypot(a, b);
+  const double cs = a / r, sn = b / r;
+  a = r;
+  return {cs, sn};
+}
+
+// The rotation (cs, sn) applied to an entry of the factor's row and the same entry of the row
+// rotated in.
+void rotate_pair(double cs, double sn, double& in_factor, double& in_row) {
+  const double t = in_factor;
+  in_factor = cs * t + sn * in_row;
+  in_row = cs * in_row - sn * t;
+}
+
+double largest_magnitude(const double* v, int count) {
+  double m = 0.0;
+  for (int d = 0; d < count; d++) m = std::max(m, std::fabs(v[d]));
+  return m;
+}
+
 // a from R a = z by back substitution; 0 for a column whose row is empty.
 void back_substitute(const Band& R, std::vector<double>& a) {
   for (int i = R.n - 1; i >= 0; i--) {
     const double* Ri = R.row(i);
     double sum = R.z[static_cast<std::size_t>(i)];
-    for (int d = 1; d < R.width && i + d < R.n; d++) sum -= Ri[d] * a[static_cast<std::size_t>(i + d)];
+    for (int d = 1; d < R.width && i + d < R.n; d++)
+      sum -= Ri[d] * a[static_cast<std::size_t>(i + d)];
     a[static_cast<std::size_t>(i)] = Ri[0] != 0.0 ? sum / Ri[0] : 0.0;
   }
 }
@@ -114,26 +140,15 @@ struct Triangle {
   bool step(int k, double* v, double& rhs, double size) {
     if (v[k] == 0.0) return true;
     if (R[k][k] == 0.0) {
-      double rest = 0.0;
-      for (int l = k; l <= M; l++) rest = std::max(rest, std::fabs(v[l]));
-      if (rest > dropped * size) {
+      if (largest_magnitude(v + k, M + 1 - k) > dropped * size) {
         for (int l = k; l <= M; l++) R[k][l] = v[l];
         z[k] = rhs;
       }
       return false;
     }
-    double r = std::sqrt(R[k][k] * R[k][k] + v[k] * v[k]);
-    if (!(r > 1e-150 && r < 1e150)) r = std::hypot(R[k][k], v[k]);  // no underflow or overflow
-    const double cs = R[k][k] / r, sn = v[k] / r;
-    R[k][k] = r;
-    for (int l = k + 1; l <= M; l++) {
-      const double t = R[k][l];
-      R[k][l] = cs * t + sn * v[l];
-      v[l] = cs * v[l] - sn * t;
-    }
-    const double t = z[k];
-    z[k] = cs * t + sn * rhs;
-    rhs = cs * rhs - sn * t;
+    const auto [cs, sn] = givens(R[k][k], v[k]);
+    for (int l = k + 1; l <= M; l++) rotate_pair(cs, sn, R[k][l], v[l]);
+    rotate_pair(cs, sn, z[k], rhs);
     return true;
   }
 };
@@ -148,12 +163,6 @@ void take_rows(Triangle* const* into, double (*v)[max_order], double* rhs, const
   for (int k = 0; k <= M; k++)
     for (int s = 0; s < count; s++)
       if (going[s]) going[s] = into[s]->step<M>(k, v[s], rhs[s], size[s]);
-}
-
-double largest_magnitude(const double* v, int count) {
-  double m = 0.0;
-  for (int d = 0; d < count; d++) m = std::max(m, std::fabs(v[d]));
-  return m;
 }
 
 // Rotates the row (v, rhs), whose entries v[0..width-1] stand in columns col.. (v is
@@ -171,18 +180,9 @@ void rotate_in(Band& b, int col, double* v, double rhs, double size) {
         b.z[i] = rhs;
         return;
       }
-      double r = std::sqrt(Ri[0] * Ri[0] + v[0] * v[0]);
-      if (!(r > 1e-150 && r < 1e150)) r = std::hypot(Ri[0], v[0]);  // no underflow or overflow
-      const double cs = Ri[0] / r, sn = v[0] / r;
-      Ri[0] = r;
-      for (int d = 1; d < width; d++) {
-        const double t = Ri[d];
-        Ri[d] = cs * t + sn * v[d];
-        v[d] = cs * v[d] - sn * t;
-      }
-      const double t = b.z[i];
-      b.z[i] = cs * t + sn * rhs;
-      rhs = cs * rhs - sn * t;
+      const auto [cs, sn] = givens(Ri[0], v[0]);
+      for (int d = 1; d < width; d++) rotate_pair(cs, sn, Ri[d], v[d]);
+      rotate_pair(cs, sn, b.z[i], rhs);
     }
     bool rest = false;
     for (int d = 1; d < width; d++) rest = rest || v[d] != 0.0;
@@ -191,13 +191,6 @@ void rotate_in(Band& b, int col, double* v, double rhs, double size) {
     v[width - 1] = 0.0;
   }
 }
-
-// The problem's points merged by abscissa (weights of 0 left out): abscissa, total weight (after
-// the power-of-2 scaling) and weighted mean ordinate, with the piece that holds the abscissa.
-struct Rows {
-  std::vector<double> x, w, y;
-  std::vector<int> piece;
-};
 
 // The extended knots of the spline space of a problem (see Method), with L distinct inner knots.
 struct Basis {
@@ -252,8 +245,9 @@ struct Basis {
       if (d > 0) {
         factorial *= d;
         for (int r = M; r >= d; r--)
-          alpha[r] = (M - d + 1) * (alpha[r] - alpha[r - 1]) /
-                     (t[static_cast<std::size_t>(k + r + M - d + 1)] - t[static_cast<std::size_t>(k + r)]);
+          alpha[r] =
+              (M - d + 1) * (alpha[r] - alpha[r - 1]) /
+              (t[static_cast<std::size_t>(k + r + M - d + 1)] - t[static_cast<std::size_t>(k + r)]);
       }
       bspline_values(t.data(), M - d, M + k, x, b);
       double s = 0.0;
@@ -275,8 +269,10 @@ struct Basis {
   // The narrower of the two intervals between distinct knots beside break q (1..L), the outer
   // ones reaching to the outermost point or knot; the other one when one of them has no width.
   double narrower_width(int q) const {
-    const double left = breaks[static_cast<std::size_t>(q - 1)] - (q == 1 ? lowest : breaks[static_cast<std::size_t>(q - 2)]);
-    const double right = (q == L ? highest : breaks[static_cast<std::size_t>(q)]) - breaks[static_cast<std::size_t>(q - 1)];
+    const double left = breaks[static_cast<std::size_t>(q - 1)] -
+                        (q == 1 ? lowest : breaks[static_cast<std::size_t>(q - 2)]);
+    const double right = (q == L ? highest : breaks[static_cast<std::size_t>(q)]) -
+                         breaks[static_cast<std::size_t>(q - 1)];
     return left > 0.0 && right > 0.0 ? std::min(left, right) : std::max(left, right);
   }
 };
@@ -291,7 +287,8 @@ void polynomial_through_means(Solution& s, const std::vector<double>& x,
   for (int p = 0; p < k; p++) d[p] = y[static_cast<std::size_t>(p)];
   for (int level = 1; level < k; level++)
     for (int p = k - 1; p >= level; p--)
-      d[p] = (d[p] - d[p - 1]) / (x[static_cast<std::size_t>(p)] - x[static_cast<std::size_t>(p - level)]);
+      d[p] = (d[p] - d[p - 1]) /
+             (x[static_cast<std::size_t>(p)] - x[static_cast<std::size_t>(p - level)]);
   // Horner on the Newton form in u = t - X[1]: q <- q (u - (x[p] - X[1])) + d[p].
   double q[max_order] = {};
   for (int p = k - 1; p >= 0; p--) {
@@ -361,7 +358,6 @@ std::vector<double> covariance_band(const Band& R, int M) {
 
 }  // namespace
 
-
 namespace {
 
 // solve() for a problem whose rank() is known.
@@ -383,16 +379,23 @@ Solution solve_ranked(const Problem& p, int problem_rank) {
   s.variance_scale = std::ldexp(1.0, exponent);
 
   const double scale = std::ldexp(1.0, -exponent);
-  auto weight_of = [&](int i) { return (p.w != nullptr ? p.w[i] : 1.0) * scale; };
+  // The points from i on (before `to`) at i's abscissa, merged: their scaled weights' sum and the
+  // sum of weight times ordinate; i moves past them.
+  auto merge = [&](int& i, int to, double& weight, double& sum) {
+    const double at = p.x[i];
+    weight = sum = 0.0;
+    for (; i < to && p.x[i] == at; i++)
+      if (const double wi = (p.w != nullptr ? p.w[i] : 1.0) * scale; wi > 0.0)
+        weight += wi, sum += wi * p.y[i];
+  };
 
   // Fewer than M + 1 distinct abscissae of weight above 0: the polynomial through the means.
   {
     std::vector<double> xs, ys;
     for (int i = 1; i <= N && static_cast<int>(xs.size()) < order;) {
       const double at = p.x[i];
-      double weight = 0.0, sum = 0.0;
-      for (; i <= N && p.x[i] == at; i++)
-        if (const double wi = weight_of(i); wi > 0.0) weight += wi, sum += wi * p.y[i];
+      double weight, sum;
+      merge(i, N + 1, weight, sum);
       if (weight > 0.0) xs.push_back(at), ys.push_back(sum / weight);
     }
     if (static_cast<int>(xs.size()) < order) {
@@ -440,9 +443,8 @@ Solution solve_ranked(const Problem& p, int problem_rank) {
   auto next_row = [&](Run& run, double* v, double& rhs, double& size) {
     while (run.i < run.to) {
       const double at = p.x[run.i];
-      double weight = 0.0, sum = 0.0;
-      for (; run.i < run.to && p.x[run.i] == at; run.i++)
-        if (const double wi = weight_of(run.i); wi > 0.0) weight += wi, sum += wi * p.y[run.i];
+      double weight, sum;
+      merge(run.i, run.to, weight, sum);
       if (!(weight > 0.0)) continue;
       while (run.k < L && basis.breaks[static_cast<std::size_t>(run.k)] <= at) run.k++;
       bspline_values(basis.t.data(), M, M + run.k, at, v,
@@ -550,7 +552,8 @@ int Solution::interval(double at) const {
 double Solution::variance_factor(double at) const {
   if (covariance.empty()) return NAN;
   const int order = M + 1;
-  const int k = static_cast<int>(std::upper_bound(breaks.begin(), breaks.end(), at) - breaks.begin());
+  const int k =
+      static_cast<int>(std::upper_bound(breaks.begin(), breaks.end(), at) - breaks.begin());
   double b[max_order];
   bspline_values(t.data(), M, M + k, at, b);
   double sum = 0.0;
@@ -616,7 +619,8 @@ double Statistics::p_chi2() const {
 double Statistics::quantile(double level) const {
   using namespace boost::math;
   if (!(level > 0.0 && level < 1.0))
-    throw SplineError("the confidence level must lie between 0 and 1, not " + std::to_string(level));
+    throw SplineError("the confidence level must lie between 0 and 1, not " +
+                      std::to_string(level));
   const double p = 0.5 + 0.5 * level;
   if (weights == Weights::sigmas) return boost::math::quantile(normal(), p);
   return dof() > 0 ? boost::math::quantile(students_t(dof()), p) : NAN;
@@ -643,14 +647,14 @@ Statistics describe(const Problem& p, Weights weights, std::vector<int>* undeter
 
 double weight_of(Weights kind, double value, const char** why) {
   const double w = kind == Weights::sigmas ? 1.0 / (value * value) : value;
-  const bool usable = kind == Weights::sigmas
-                          ? value > 0.0 && w > 0.0 && std::isfinite(w)
-                          : value >= 0.0 && std::isfinite(value);
+  const bool usable = kind == Weights::sigmas ? value > 0.0 && w > 0.0 && std::isfinite(w)
+                                              : value >= 0.0 && std::isfinite(value);
   if (usable) return w;
   if (why != nullptr)
-    *why = kind == Weights::sigmas ? "not a usable standard deviation (it must be above 0, with a "
-                                     "finite 1 / sigma^2 above 0)"
-                                   : "not a usable weight (it must be a finite number of 0 or more)";
+    *why = kind == Weights::sigmas
+               ? "not a usable standard deviation (it must be above 0, with a "
+                 "finite 1 / sigma^2 above 0)"
+               : "not a usable weight (it must be a finite number of 0 or more)";
   return NAN;
 }
 
@@ -681,7 +685,8 @@ std::string knots_fault(std::span<const double> knots) {
     if (k > 0 && knots[k] < knots[k - 1])
       return "knot " + std::to_string(k) + " is below the knot before it";
   }
-  if (knots.front() == knots.back()) return "all knots are equal; the last must lie above the first";
+  if (knots.front() == knots.back())
+    return "all knots are equal; the last must lie above the first";
   return "";
 }
 
@@ -691,7 +696,8 @@ std::string problem_fault(const Problem& p) {
   if (x[1] == x[N]) {
     char at[32];
     std::snprintf(at, sizeof at, "%g", x[1]);
-    return (N == 1 ? std::string("its only point lies") : "all " + std::to_string(N) + " points lie") +
+    return (N == 1 ? std::string("its only point lies")
+                   : "all " + std::to_string(N) + " points lie") +
            " at the abscissa " + at + "; a spline needs points at two different abscissae at least";
   }
   if (w != nullptr) {  // the same for the points that count
@@ -730,9 +736,10 @@ Solution solve_ranked_checked(const Problem& p, int problem_rank) {
       if (!std::isfinite(s.coefficients(j)[m])) {
         char width[32];
         std::snprintf(width, sizeof width, "%g", p.X[j + 1] - p.X[j]);
-        throw SplineError("the knot intervals are too narrow for the fit: the coefficients of "
-                          "interval " + std::to_string(j) + " (of width " + width +
-                          ") overflow");
+        throw SplineError(
+            "the knot intervals are too narrow for the fit: the coefficients of "
+            "interval " +
+            std::to_string(j) + " (of width " + width + ") overflow");
       }
   return s;
 }
@@ -762,7 +769,8 @@ Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
   parallel::run(shares, [&f, &p, shares, M, N](int k) {
     const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
     for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
-      f.fitted[static_cast<std::size_t>(i)] = polynomial(f.coefficients(p.I[i]), M, p.X[p.I[i]], p.x[i]);
+      f.fitted[static_cast<std::size_t>(i)] =
+          polynomial(f.coefficients(p.I[i]), M, p.X[p.I[i]], p.x[i]);
   });
   // The sums in point order: the (weighted) squares, the largest residual.
   double largest = -1.0;
@@ -804,7 +812,8 @@ int Spline::interval_of(double t, int hint) const {
 
 double Spline::evaluate(int j, double t, int order) const {
   if (order < 0 || order > 3)
-    throw SplineError("the order of a derivative must be from 0 to 3, not " + std::to_string(order));
+    throw SplineError("the order of a derivative must be from 0 to 3, not " +
+                      std::to_string(order));
   const double* a = fit_.coefficients(j + 1);
   const double d = t - fit_.exact.knots[static_cast<std::size_t>(j) + 1];
   double sum = 0.0;
@@ -887,8 +896,8 @@ Spline fit_on(std::vector<std::size_t> order, std::span<const double> x, std::sp
     assign_intervals(xs.data(), N, knots.data(), static_cast<int>(knots.size()) - 2, I.data());
   }
   const int J = static_cast<int>(knots.size()) - 2;
-  const Problem p{degree, J, N, xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(), I.data(),
-                  knots.data()};
+  const Problem p{degree,   J,           N, xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(),
+                  I.data(), knots.data()};
   Spline s;
   try {
     s.fit_ = fit(p, {Method::exact, kind, 0.0});
