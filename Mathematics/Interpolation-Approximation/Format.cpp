@@ -235,6 +235,10 @@ char* append_e(char* out, double v, int width, int precision) {
   return pad_left(start, scientific(out, digits, precision + 1, X), width);
 }
 
+char* append_shortest(char* out, double v) {
+  return std::to_chars(out, out + max_number_chars, v).ptr;
+}
+
 char* append_d(char* out, int v, int width) {
   return pad_left(out, std::to_chars(out, out + max_number_chars, v).ptr, width);
 }

@@ -1,5 +1,5 @@
 // Text output that writes the same bytes as the C library's printf ("C" locale) for the
-// conversions the program uses, %.*g, %*.*e and %*d, without printf's cost: numbers are appended
+// conversions the program uses, %.*g, %*.*e and %*d, and numbers in their shortest round-trip form, without printf's cost: numbers are appended
 // to a caller's buffer (up to 15 digits in 128-bit integer arithmetic where that provably rounds
 // as printf, else by std::to_chars, which does) and collected in a large block before each fwrite.
 // Tables of numbers are Table.hpp's.
@@ -26,6 +26,11 @@ char* append_g(char* out, double v, int precision = 6);
 // Writes v as printf's "%*.*e" with width (0..max_number_chars) and precision (0..98): the
 // number right-aligned with spaces to width. Returns the end; out has max_number_chars of room.
 char* append_e(char* out, double v, int width, int precision);
+
+// Writes v in the fewest characters that read back (strtod) as exactly v: the shortest digits
+// that round-trip, in plain or exponent notation, whichever is shorter (std::to_chars; inf, -inf,
+// nan as printf spells them). Returns the end; out has max_number_chars of room.
+char* append_shortest(char* out, double v);
 
 // Writes v as printf's "%*d", right-aligned with spaces to width (0 for "%d", at most
 // max_number_chars). Returns the end; out has max_number_chars of room.

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -97,7 +98,19 @@ namespace {
 
 // Powell's fit of the model: from zero parameters along the unit directions; the optimum's
 // coefficients are left in rows 1..J of c and copied to out.
+// Said after a numerical routine ends the run during Powell's search (its iteration limit, or
+// Brent's within it).
+void point_to_the_exact_fit() {
+  std::fprintf(stderr,
+               "splinefit: Powell's search (Method 0) did not converge; Method 1 in "
+               "Computational-parameters.dat gives the least-squares spline for the same knots\n");
+}
+
 int powell_on_model(const lsq::Problem&, double criterion, std::vector<double>& out) {
+  struct Note {  // set for the search only
+    NumerrorNote previous = set_numerror_note(point_to_the_exact_fit);
+    ~Note() { set_numerror_note(previous); }
+  } note;
   double* Z = dvector(1, NN);
   double** A = dmatrix(1, NN, 1, NN);
   for (int i = 1; i <= NN; i++) {

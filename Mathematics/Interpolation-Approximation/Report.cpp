@@ -11,10 +11,12 @@
 
 namespace {
 
-// "3", "3, 5" or "3 to 7, 9" for an ascending list of intervals.
-std::string list_of(const std::vector<int>& ascending) {
+// "3", "3, 5" or "3 to 7, 9" for an ascending list of intervals; after `runs` runs of
+// consecutive intervals, ", ..." for the rest.
+std::string list_of(const std::vector<int>& ascending, std::size_t runs = SIZE_MAX) {
   std::string text;
-  for (std::size_t k = 0; k < ascending.size();) {
+  for (std::size_t k = 0; k < ascending.size(); runs--) {
+    if (runs == 0) return text + ", ...";
     std::size_t run = k;
     while (run + 1 < ascending.size() && ascending[run + 1] == ascending[run] + 1) run++;
     if (!text.empty()) text += ", ";
@@ -23,6 +25,12 @@ std::string list_of(const std::vector<int>& ascending) {
     k = run + 1;
   }
   return text;
+}
+
+// The shortest text that reads back as v.
+std::string shortest(double v) {
+  char text[max_number_chars];
+  return {text, append_shortest(text, v)};
 }
 
 // "name<TAB>value", or "undefined" and a comment saying why when the value is NaN.
@@ -34,10 +42,48 @@ void statistic(std::FILE* f, const char* name, double value, const char* why) {
   }
 }
 
-// A row of the report's band or residuals: `columns` numbers of 10 significant digits, separated
-// by tabs, and a line break.
+// A row of the report's band or residuals: `columns` numbers, each in the shortest text that
+// reads back as the same double, separated by tabs, and a line break.
 RowFormat report_row(std::size_t columns) {
-  return {.columns = std::vector(columns, ColumnFormat{Conversion::g, 10}), .after = "\n"};
+  return {.columns = std::vector(columns, ColumnFormat{Conversion::shortest, 0}), .after = "\n"};
+}
+
+// Distinct abscissae among the points that count (weight above 0); x ascending.
+int distinct_abscissae(const lsq::Problem& p) {
+  int distinct = 0;
+  for (int i = 1, last = 0; i <= p.N; i++) {
+    if (p.w != nullptr && p.w[i] == 0.0) continue;
+    distinct += distinct == 0 || p.x[i] != p.x[last];
+    last = i;
+  }
+  return distinct;
+}
+
+// What the data leave free and what the fit did about it, for the report's comment line: every
+// free interval, which of them hold no point or have zero width, and the spline chosen there.
+std::string undetermined_detail(const lsq::Problem& p, const lsq::Fit& fit) {
+  std::vector<int> points(static_cast<std::size_t>(p.J) + 1, 0), empty, narrow;
+  for (int i = 1; i <= p.N; i++) points[static_cast<std::size_t>(p.I[i])]++;
+  for (int j : fit.undetermined) {
+    if (points[static_cast<std::size_t>(j)] == 0) empty.push_back(j);
+    if (p.X[j + 1] == p.X[j]) narrow.push_back(j);
+  }
+  std::string text = "the data leave ";
+  text += fit.undetermined.size() > 1 ? "intervals " : "interval ";
+  text += list_of(fit.undetermined) + " free (" + std::to_string(distinct_abscissae(p)) +
+          " distinct abscissae in all";
+  if (!empty.empty()) text.append("; without points: ").append(list_of(empty));
+  if (!narrow.empty()) text.append("; of zero width: ").append(list_of(narrow));
+  const char* exact =
+      fit.exact.a.empty()
+          ? "the polynomial of lowest degree through the mean ordinate at each abscissa"
+          : "the least-squares spline with the smallest jumps of the highest derivative at the "
+            "knots, which carries a neighbour's polynomial across an interval without points";
+  text += fit.method == lsq::Method::exact
+              ? std::string("); the fit is ") + exact
+              : std::string("); Powell's fit leaves the free combinations where its search "
+                            "stopped; Method 1 gives ") + exact;
+  return text;
 }
 
 }  // namespace
@@ -47,18 +93,20 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
   const lsq::Statistics& s = fit.stats;
   std::fprintf(f, "%s\n", Title.c_str());
   for (auto [name, value] : {std::pair{"N", s.N},
+                             {"counted", s.counted},
                              {"parameters", s.parameters},
                              {"rank", s.rank},
                              {"dof", s.dof()},
                              {"method", fit.method == lsq::Method::exact ? 1 : 0},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
+  if (!fit.undetermined.empty()) std::fprintf(f, "# rank: %s\n", undetermined_detail(p, fit).c_str());
   if (s.weights != lsq::Weights::none)
     std::fprintf(f, "weights\t%s\n# weights: %s\n",
                  s.weights == lsq::Weights::weights ? "w" : "sigma",
                  s.weights == lsq::Weights::weights
-                     ? "the fit minimises the sum of w r^2; points of weight 0 do not count in N - "
-                       "rank and the criteria"
+                     ? "the fit minimises the sum of w r^2; points of weight 0 do not count in "
+                       "counted, dof and the criteria"
                      : "standard deviations sigma, taken as known; the fit minimises chi2, the "
                        "sum of (r / sigma)^2");
   const char* no_dof = "no degrees of freedom are left (dof = 0)";
@@ -66,14 +114,15 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
   statistic(f, "RSS", s.RSS, "");
   statistic(f, "RSS_min", fit.RSS_min, "");
   statistic(f, "excess", fit.excess,
-            "RSS_min is 0: the least-squares spline passes through every point");
+            "RSS_min is at rounding level (at most 1e-12 of TSS): the least-squares spline "
+            "passes through the points");
   statistic(f, "sigma", s.sigma(), no_dof);
   statistic(f, "R2", s.R2(), "the ordinates are all equal (TSS = 0)");
   statistic(f, "max_residual", s.max_residual, "");
-  statistic(f, "at", s.at, "");
+  std::fprintf(f, "at\t%s\n", shortest(s.at).c_str());
   statistic(f, "AIC", s.AIC(), no_log);
   statistic(f, "BIC", s.BIC(), no_log);
-  statistic(f, "GCV", s.GCV(), "N equals the rank, so N - rank is 0");
+  statistic(f, "GCV", s.GCV(), "no degrees of freedom are left (dof = 0)");
   if (s.weights == lsq::Weights::sigmas) {
     statistic(f, "chi2", s.RSS, "");
     statistic(f, "chi2/dof", s.dof() > 0 ? s.RSS / s.dof() : NAN, no_dof);
@@ -122,65 +171,48 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
   out.flush();
 }
 
-void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit) {
-  // An excess below 10^-9 of the spread of the ordinates is rounding, not a stopped search.
+void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::string& report) {
   const lsq::Statistics& s = fit.stats;
-  const double spread = s.TSS > 0.0 ? s.TSS : fit.RSS_min;
-  if (fit.method == lsq::Method::powell && s.RSS > 1.01 * fit.RSS_min &&
-      s.RSS - fit.RSS_min > 1e-9 * spread) {
-    double ratio = s.RSS / fit.RSS_min;
-    if (fit.RSS_min == 0.0)
-      std::fprintf(stderr,
-                   "splinefit: warning: Powell's fit (Method 0) stopped at a sum of squares of "
-                   "%.4g where the least-squares minimum is 0;",
-                   s.RSS);
-    else if (ratio < 2.0)
-      std::fprintf(stderr,
-                   "splinefit: warning: Powell's fit (Method 0) stopped %.3g%% above the "
-                   "least-squares minimum;",
-                   100.0 * (ratio - 1.0));
-    else
-      std::fprintf(stderr,
-                   ratio < 1000.0 ? "splinefit: warning: Powell's fit (Method 0) stopped at %.3g "
-                                    "times the least-squares minimum;"
-                                  : "splinefit: warning: Powell's fit (Method 0) stopped at %.0f "
-                                    "times the least-squares minimum;",
-                   ratio);
-    std::fprintf(stderr, " Method 1 in Computational-parameters.dat gives the minimum\n");
-  }
-  if (s.rank < s.parameters) {
-    std::vector<int> points(static_cast<std::size_t>(p.J) + 1, 0), empty, narrow;
-    for (int i = 1; i <= p.N; i++) points[static_cast<std::size_t>(p.I[i])]++;
-    for (int j : fit.undetermined) {
-      if (points[static_cast<std::size_t>(j)] == 0) empty.push_back(j);
-      if (p.X[j + 1] == p.X[j]) narrow.push_back(j);
-    }
-    std::string where = fit.undetermined.size() > 1 ? " in intervals " : " in interval ";
-    where += list_of(fit.undetermined);
-    int distinct = 0;  // of the points that count
-    for (int i = 1, last = 0; i <= p.N; i++) {
-      if (p.w != nullptr && p.w[i] == 0.0) continue;
-      distinct += distinct == 0 || p.x[i] != p.x[last];
-      last = i;
-    }
-    std::string why = where + " (" + std::to_string(distinct) + " distinct abscissae in all";
-    if (!empty.empty()) why.append("; without points: ").append(list_of(empty));
-    if (!narrow.empty()) why.append("; of zero width: ").append(list_of(narrow));
-    why += ")";
-    const char* exact =
-        fit.exact.a.empty()
-            ? "the polynomial of lowest degree through the mean ordinate at each abscissa"
-            : "the least-squares spline with the smallest jumps of the highest derivative at the "
-              "knots, which carries a neighbour's polynomial across an interval without points";
-    std::string remedy = fit.method == lsq::Method::exact
-                             ? std::string("the fit is ") + exact
-                             : std::string(
-                                   "Powell's fit leaves the free combinations "
-                                   "where its search stopped; Method 1 gives ") +
-                                   exact;
+  const char* prefix = "splinefit: warning: ";
+  // A difference below 10^-9 of the spread of the ordinates is rounding, not a stopped search.
+  const double spread = s.TSS > 0.0 ? s.TSS : fit.RSS_min, apart = s.RSS - fit.RSS_min;
+  if (fit.method == lsq::Method::powell && apart < -1e-9 * spread) {
+    // The exact solve's spline is the least-squares one: a search cannot get below it.
     std::fprintf(stderr,
-                 "splinefit: warning: the data leave the spline undetermined (rank %d of %d "
-                 "parameters)%s; %s\n",
-                 s.rank, s.parameters, why.c_str(), remedy.c_str());
+                 "%sPowell's fit has a smaller sum of squares (%.10g) than the least-squares "
+                 "solve (%.10g); that is a fault of splinefit, please report it\n",
+                 prefix, s.RSS, fit.RSS_min);
+  } else if (fit.method == lsq::Method::powell && apart > 1e-9 * spread &&
+             (fit.exact_to_rounding() || s.RSS > 1.01 * fit.RSS_min)) {
+    const double ratio = s.RSS / fit.RSS_min;
+    if (fit.exact_to_rounding())
+      std::fprintf(stderr,
+                   "%sPowell's fit (Method 0) stopped at RSS %.4g, %.3g of the total sum of "
+                   "squares %.4g, where the least-squares spline %s (RSS_min %.2g)",
+                   prefix, s.RSS, s.RSS / s.TSS, s.TSS,
+                   distinct_abscissae(p) <= s.rank ? "interpolates" : "fits to rounding",
+                   fit.RSS_min);
+    else if (ratio < 2.0)
+      std::fprintf(stderr, "%sPowell's fit (Method 0) stopped %.3g%% above the least-squares "
+                   "minimum", prefix, 100.0 * (ratio - 1.0));
+    else
+      std::fprintf(stderr, "%sPowell's fit (Method 0) stopped at %.*f times the least-squares "
+                   "minimum", prefix, ratio < 1000.0 ? 3 : 0, ratio);
+    std::fprintf(stderr, "; Method 1 in Computational-parameters.dat gives the %s\n",
+                 fit.exact_to_rounding() ? "least-squares spline" : "minimum");
   }
+  // A least-squares spline is never farther from the points than their (weighted) mean, a
+  // constant spline: R2 below 0 is Powell's search stopped far off, or a fault.
+  if (s.R2() < -1e-9)
+    std::fprintf(stderr, "%sR2 is %.4g: the fitted spline lies farther from the points than their "
+                 "mean%s\n", prefix, s.R2(), fit.method == lsq::Method::powell
+                     ? "; Method 1 gives the least-squares spline"
+                     : ", which a least-squares fit cannot; that is a fault of splinefit, please "
+                       "report it");
+  if (s.rank < s.parameters)
+    std::fprintf(stderr,
+                 "%sthe data leave the spline undetermined (rank %d of %d parameters) in %zu of "
+                 "its %d intervals (%s); %s names them all and says what the fit did\n",
+                 prefix, s.rank, s.parameters, fit.undetermined.size(), p.J,
+                 list_of(fit.undetermined, 4).c_str(), report.c_str());
 }

@@ -9,7 +9,9 @@
 
 #include "LsqSpline.hpp"
 
-// Writes the report: the title; one "name<TAB>value" line per statistic (10 significant digits,
+// Writes the report: the title; one "name<TAB>value" line per statistic (counts, then 10
+// significant digits but for `at`, an abscissa in full; with a comment line that says which
+// intervals the data leave free where they do;
 // "undefined" and a comment line where a value has no meaning; with weights a line naming their
 // kind, and for standard deviations chi2, chi2/dof and the probability of a chi^2 at least as
 // large); after two blank lines the confidence band on the abscissae of the results table (x,
@@ -20,6 +22,10 @@
 void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem& p,
                       const lsq::Fit& fit, int Nout);
 
-// One line "splinefit: warning: ..." on standard error for each of: a Method 0 fit more than 1%
-// above the least-squares minimum; a spline the data leave undetermined (rank below NN).
-void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit);
+// One line "splinefit: warning: ..." on standard error, of at most about 200 characters, for
+// each of: a Method 0 fit more than 1% above the least-squares minimum, or above a minimum at
+// rounding level (then with the sums of squares, as the ratio means nothing); a Method 0 fit
+// below the minimum, or R2 below 0, which are faults unless Powell's search stopped far off; a
+// spline the data leave undetermined (rank below the number of parameters), whose full account
+// is the comment line of the fit report, named `report`.
+void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::string& report);

@@ -289,7 +289,7 @@ int run() {
                  "splinefit: warning: the first line of %s reads as a row of numbers; it was "
                  "taken as the title, and its row was not fitted (give the file a title line)\n",
                  Inputpath_2.c_str());
-  warn_about_fit(model_problem(), fit);
+  warn_about_fit(model_problem(), fit, report.name());
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).

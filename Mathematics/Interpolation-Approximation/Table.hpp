@@ -24,11 +24,13 @@
 
 #include "Format.hpp"
 
-// printf's conversion of a column's numbers: %.*g or %*.*e.
-enum class Conversion { g, e };
+// A column's conversion: printf's %.*g or %*.*e, or the shortest text that reads back as the
+// same double (append_shortest).
+enum class Conversion { g, e, shortest };
 
 // A column's format. precision as printf's: g, significant digits (1 to 99); e, digits after the
-// point (0 to 98). width, for e: the number is right-aligned with spaces to it (0: no padding).
+// point (0 to 98); not used by shortest. width, for e: the number is right-aligned with spaces to
+// it (0: no padding).
 struct ColumnFormat {
   Conversion conversion;
   int precision;

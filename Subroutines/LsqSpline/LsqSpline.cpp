@@ -798,7 +798,7 @@ Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
     f.RSS_min += weight * (r * r);
     apart += weight * (d * d);
   }
-  f.excess = f.RSS_min > 0.0 ? apart / f.RSS_min : NAN;
+  f.excess = f.exact_to_rounding() ? NAN : apart / f.RSS_min;
   return f;
 }
 

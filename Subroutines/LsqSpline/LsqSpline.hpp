@@ -190,8 +190,14 @@ struct Fit {
   std::vector<double> fitted;     // polynomial() of its own interval at each point, 1..N
   Statistics stats;               // of the spline as fitted
   double RSS_min = 0.0;           // the sum of (weighted) squared residuals of the exact spline
-  double excess = 0.0;            // RSS / RSS_min - 1 (NaN when RSS_min is 0)
+  // RSS / RSS_min - 1; NaN when RSS_min is at rounding level, where the ratio means nothing.
+  double excess = 0.0;
   std::vector<int> undetermined;  // the intervals the data leave free, ascending
+
+  // Whether RSS_min is at most rounding_level times TSS (or 0): the least-squares spline passes
+  // through the points, or as near as the arithmetic can tell.
+  static constexpr double rounding_level = 1e-12;
+  bool exact_to_rounding() const { return !(RSS_min > rounding_level * stats.TSS); }
 
   const double* coefficients(int j) const {
     return &c[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(exact.M + 1)];

@@ -1,14 +1,22 @@
 #include "Numutil.hpp"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+std::atomic<NumerrorNote> numerror_note{nullptr};
+}  // namespace
+
+NumerrorNote set_numerror_note(NumerrorNote note) { return numerror_note.exchange(note); }
+
 void numerror(const char* error_text) {
   std::fprintf(stderr, "Numerical run-time error...\n");
   std::fprintf(stderr, "%s\n", error_text);
   std::fprintf(stderr, "...now exiting to system...\n");
+  if (NumerrorNote note = numerror_note.load()) note();
   std::exit(1);  // the normal exit path flushes and closes every open stream
 }
 

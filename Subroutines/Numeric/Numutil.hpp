@@ -20,6 +20,12 @@
 // lines to standard error and ends the process with exit status 1, flushing every open stream.
 [[noreturn]] void numerror(const char* error_text);
 
+// A function that numerror calls after its three lines, before the run ends, so that a caller
+// can say what the failure means for its own work (nullptr: none, the default). Returns the one
+// it replaces; a caller sets it around its call and restores the previous one after.
+using NumerrorNote = void (*)();
+NumerrorNote set_numerror_note(NumerrorNote note);
+
 float* vector(long nl, long nh);
 int* ivector(long nl, long nh);
 unsigned char* cvector(long nl, long nh);
