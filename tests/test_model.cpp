@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Model.hpp"
+#include "Report.hpp"
 #include "table.hpp"
 
 namespace {
@@ -109,6 +110,29 @@ TEST(KnotPlacement, GroupsThePointsAsTabledWithAutomaticKnotsMidwayBetweenGroups
       EXPECT_EQ(X[j + 1], !knots.empty() ? knots[j] : j < J ? 0.5 * (x[last] + x[last + 1]) : x[N]);
       EXPECT_EQ(delta[j], X[j + 1] - X[j]);
     }
+  }
+}
+
+// A fit farther from the points than their mean, or with a sum of squares below the least-squares
+// minimum, cannot pass silently: after Powell's search (here one that stops far off) the warning
+// points to Method 1; after the exact solve, or below the minimum (both planted in a correct
+// fit), it calls the fit a fault.
+TEST(Warnings, NameAFitWorseThanTheMeanAndOneBelowTheMinimum) {
+  set_up(3, {0, 0.1, 0.25, 0.3, 0.5, 0.55, 0.7, 0.9, 1, 1.2, 1.3}, {}, 4);
+  lsq::Fit powell =
+      lsq::fit(model_problem(), {.method = lsq::Method::powell},
+               [](const lsq::Problem&, double, Vec& c) { return c.assign(c.size(), 9.0), 1; });
+  lsq::Fit exact = lsq::fit(model_problem(), {}), below = exact;
+  exact.stats.RSS = 2.0 * exact.stats.TSS;
+  below.method = lsq::Method::powell, below.RSS_min = 2.0 * below.stats.RSS;
+  for (auto [fit, says] : {std::pair{&powell, "than their mean; Method 1 gives the least-squares"},
+                           {&exact,
+                            "than their mean, which a least-squares fit cannot; that is a "
+                            "fault of splinefit"},
+                           {&below, "Powell's fit has a smaller sum of squares"}}) {
+    testing::internal::CaptureStderr();
+    warn_about_fit(model_problem(), *fit, "run.fit");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(says), std::string::npos) << says;
   }
 }
 

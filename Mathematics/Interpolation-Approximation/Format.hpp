@@ -1,8 +1,8 @@
 // Text output that writes the same bytes as the C library's printf ("C" locale) for the
-// conversions the program uses, %.*g, %*.*e and %*d, and numbers in their shortest round-trip form, without printf's cost: numbers are appended
-// to a caller's buffer (up to 15 digits in 128-bit integer arithmetic where that provably rounds
-// as printf, else by std::to_chars, which does) and collected in a large block before each fwrite.
-// Tables of numbers are Table.hpp's.
+// conversions the program uses, %.*g, %*.*e and %*d, and numbers in their shortest round-trip form,
+// without printf's cost: numbers are appended to a caller's buffer (up to 15 digits in 128-bit
+// integer arithmetic where that provably rounds as printf, else by std::to_chars, which does) and
+// collected in a large block before each fwrite. Tables of numbers are Table.hpp's.
 //
 //   OutputBuffer out(f);
 //   out.put("# x\ty\n");

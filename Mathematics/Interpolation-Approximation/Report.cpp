@@ -81,8 +81,10 @@ std::string undetermined_detail(const lsq::Problem& p, const lsq::Fit& fit) {
             "knots, which carries a neighbour's polynomial across an interval without points";
   text += fit.method == lsq::Method::exact
               ? std::string("); the fit is ") + exact
-              : std::string("); Powell's fit leaves the free combinations where its search "
-                            "stopped; Method 1 gives ") + exact;
+              : std::string(
+                    "); Powell's fit leaves the free combinations where its search "
+                    "stopped; Method 1 gives ") +
+                    exact;
   return text;
 }
 
@@ -100,7 +102,8 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
                              {"method", fit.method == lsq::Method::exact ? 1 : 0},
                              {"iterations", fit.iterations}})
     std::fprintf(f, "%s\t%d\n", name, value);
-  if (!fit.undetermined.empty()) std::fprintf(f, "# rank: %s\n", undetermined_detail(p, fit).c_str());
+  if (!fit.undetermined.empty())
+    std::fprintf(f, "# rank: %s\n", undetermined_detail(p, fit).c_str());
   if (s.weights != lsq::Weights::none)
     std::fprintf(f, "weights\t%s\n# weights: %s\n",
                  s.weights == lsq::Weights::weights ? "w" : "sigma",
@@ -187,25 +190,33 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::strin
     const double ratio = s.RSS / fit.RSS_min;
     if (fit.exact_to_rounding())
       std::fprintf(stderr,
-                   "%sPowell's fit (Method 0) stopped at RSS %.4g, %.3g of the total sum of "
-                   "squares %.4g, where the least-squares spline %s (RSS_min %.2g)",
-                   prefix, s.RSS, s.RSS / s.TSS, s.TSS,
-                   distinct_abscissae(p) <= s.rank ? "interpolates" : "fits to rounding",
-                   fit.RSS_min);
+                   "%sthe least-squares spline %s (RSS_min %.2g); Powell's fit (Method 0) "
+                   "stopped at RSS %.4g, %.3g of TSS",
+                   prefix,
+                   distinct_abscissae(p) <= s.rank ? "interpolates the points"
+                                                   : "fits the points to rounding",
+                   fit.RSS_min, s.RSS, s.RSS / s.TSS);
     else if (ratio < 2.0)
-      std::fprintf(stderr, "%sPowell's fit (Method 0) stopped %.3g%% above the least-squares "
-                   "minimum", prefix, 100.0 * (ratio - 1.0));
+      std::fprintf(stderr,
+                   "%sPowell's fit (Method 0) stopped %.3g%% above the least-squares "
+                   "minimum",
+                   prefix, 100.0 * (ratio - 1.0));
     else
-      std::fprintf(stderr, "%sPowell's fit (Method 0) stopped at %.*f times the least-squares "
-                   "minimum", prefix, ratio < 1000.0 ? 3 : 0, ratio);
-    std::fprintf(stderr, "; Method 1 in Computational-parameters.dat gives the %s\n",
-                 fit.exact_to_rounding() ? "least-squares spline" : "minimum");
+      std::fprintf(stderr,
+                   "%sPowell's fit (Method 0) stopped at %.*f times the least-squares "
+                   "minimum",
+                   prefix, ratio < 1000.0 ? 3 : 0, ratio);
+    std::fprintf(stderr, "; Method 1 in Computational-parameters.dat gives %s\n",
+                 fit.exact_to_rounding() ? "it" : "the minimum");
   }
   // A least-squares spline is never farther from the points than their (weighted) mean, a
   // constant spline: R2 below 0 is Powell's search stopped far off, or a fault.
   if (s.R2() < -1e-9)
-    std::fprintf(stderr, "%sR2 is %.4g: the fitted spline lies farther from the points than their "
-                 "mean%s\n", prefix, s.R2(), fit.method == lsq::Method::powell
+    std::fprintf(stderr,
+                 "%sR2 is %.4g: the fitted spline lies farther from the points than their "
+                 "mean%s\n",
+                 prefix, s.R2(),
+                 fit.method == lsq::Method::powell
                      ? "; Method 1 gives the least-squares spline"
                      : ", which a least-squares fit cannot; that is a fault of splinefit, please "
                        "report it");

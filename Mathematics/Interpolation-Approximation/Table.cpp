@@ -93,11 +93,15 @@ struct RowWriter {
     for (std::size_t k = 0; k < count; k++) {
       const Cell& cell = cells[k];
       switch (cell.format.conversion) {
-        case Conversion::g: out = append_g(out, values[k], cell.format.precision); break;
+        case Conversion::g:
+          out = append_g(out, values[k], cell.format.precision);
+          break;
         case Conversion::e:
           out = append_e(out, values[k], cell.format.width, cell.format.precision);
           break;
-        case Conversion::shortest: out = append_shortest(out, values[k]); break;
+        case Conversion::shortest:
+          out = append_shortest(out, values[k]);
+          break;
       }
       out = cell.end.put(out);
     }

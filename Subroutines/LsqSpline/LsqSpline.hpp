@@ -184,12 +184,12 @@ using Minimiser = std::function<int(const Problem&, double criterion, std::vecto
 // A fitted spline and its assessment.
 struct Fit {
   Method method = Method::exact;
-  int iterations = 0;             // Powell's; 0 for the exact solve
-  std::vector<double> c;          // the spline as fitted, interval j's c[0..M] at (j - 1)(M + 1)
-  Solution exact;                 // the least-squares spline, with the covariance for the band
-  std::vector<double> fitted;     // polynomial() of its own interval at each point, 1..N
-  Statistics stats;               // of the spline as fitted
-  double RSS_min = 0.0;           // the sum of (weighted) squared residuals of the exact spline
+  int iterations = 0;          // Powell's; 0 for the exact solve
+  std::vector<double> c;       // the spline as fitted, interval j's c[0..M] at (j - 1)(M + 1)
+  Solution exact;              // the least-squares spline, with the covariance for the band
+  std::vector<double> fitted;  // polynomial() of its own interval at each point, 1..N
+  Statistics stats;            // of the spline as fitted
+  double RSS_min = 0.0;        // the sum of (weighted) squared residuals of the exact spline
   // RSS / RSS_min - 1; NaN when RSS_min is at rounding level, where the ratio means nothing.
   double excess = 0.0;
   std::vector<int> undetermined;  // the intervals the data leave free, ascending
