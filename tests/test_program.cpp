@@ -91,11 +91,7 @@ std::string decode(const std::string& cell) {
 // A file's content from its cell: "<rows N>" is a title and N rows of (0.05 i, sin 0.05 i),
 // then the rest of the cell; "<garbage>" 4 kB of bytes of no text format; else the cell decoded.
 std::string content(const std::string& cell) {
-  std::string text = cell == "<garbage>" ? std::string(
-                                               "\x7F"
-                                               "ELF\x02\x01\x01\x00",
-                                               8)
-                                         : "";
+  std::string text = cell == "<garbage>" ? std::string("\177ELF\2\1\1\0", 8) : "";
   for (unsigned k = 0, state = 12345; !text.empty() && k < 4096; k++)
     text += static_cast<char>(((state = state * 1103515245u + 12345u) >> 16) & 0xFF);
   if (!text.empty() || cell.rfind("<rows ", 0) != 0) return text.empty() ? decode(cell) : text;
@@ -166,8 +162,8 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
       EXPECT_EQ(o.err.find('\n'), arguments.empty() ? o.err.size() - 1 : o.err.find("\n\n"));
       continue;
     }
-    bool warns = false;  // "<where>:<text>", several joined by " && ", or nothing
-    for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 4) {
+    const bool warns = expected.find("stderr:") != std::string::npos;
+    for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 4) {  // " && " parts
       const std::string part = expected.substr(at, (end = expected.find(" && ", at)) - at);
       std::size_t colon = part.find(':');
       std::string where = part.substr(0, colon), text = part.substr(colon + 1);
@@ -176,9 +172,11 @@ TEST(Runs, EachEndsWithItsStatusAndMessage) {
                          : colon != std::string::npos ? slurp(work / where)
                                                       : text;
       EXPECT_NE(seen.find(text), std::string::npos) << where << " lacks " << text.substr(0, 99);
-      warns = warns || where == "stderr";
     }
     EXPECT_TRUE(status != 0 || !arguments.empty() || warns || o.err.empty()) << o.err;
+    std::istringstream err(o.err);  // a warning: one line of at most 210 characters
+    for (std::string l; std::getline(err, l);)
+      EXPECT_LE(l.starts_with("splinefit") * l.size(), 210u) << l;
   }
 }
 
@@ -285,6 +283,39 @@ TEST(Threads, OneAndThreeThreadsWriteTheSameBytes) {
   EXPECT_EQ(files["1"].size(), std::size(output_files));
   for (const auto& [name, text] : files["1"])
     EXPECT_TRUE(files["3"][name] == text) << name << " differs between 1 and 3 threads";
+}
+
+// The README shows the bundled example's Control.dat and parameter file as they begin and the
+// head of the report that it writes, and names every setting the program reads and every
+// statistic of the report in its tables, in the program's order.
+TEST(Readme, ShowsTheBundledExampleAsItIsAndEveryName) {
+  Scratch scratch;
+  fs::copy(fs::path(GOLDEN_DIR) / "../../examples/automatic", scratch.work,
+           fs::copy_options::recursive);
+  ASSERT_EQ(run_splinefit(scratch.work).status, 0);
+  std::istringstream readme(slurp(fs::path(GOLDEN_DIR) / "../../README.md"));
+  std::vector<std::string> shown;  // the indented blocks after "The bundled example's:"
+  std::string tables, line;
+  for (bool in_block = false; std::getline(readme, line);) {
+    if (line.starts_with("|")) tables += line + "\n";
+    if (in_block && !line.empty() && !line.starts_with("    ")) in_block = false;
+    if (in_block && line.starts_with("    ")) shown.back() += line.substr(4) + "\n";
+    if (line.ends_with("example's:")) in_block = true, shown.emplace_back();
+  }
+  ASSERT_EQ(shown.size(), 3u);
+  const std::string report = slurp(scratch.work / "data/damped.fit");
+  EXPECT_TRUE(slurp(scratch.work / "Control.dat").starts_with(shown[0])) << shown[0];
+  EXPECT_TRUE(slurp(scratch.work / "Computational-parameters.dat").starts_with(shown[1]));
+  EXPECT_TRUE(report.starts_with(shown[2])) << report.substr(0, 600);
+  std::vector<std::string> names;
+  for (const Setting& s : control_settings) names.push_back(s.name);
+  for (const Setting& s : parameter_settings) names.push_back(s.name);
+  std::istringstream head(report.substr(0, report.find("\n\n\n")));
+  std::getline(head, line);  // the title
+  while (std::getline(head, line))
+    if (!line.starts_with("#")) names.push_back(line.substr(0, line.find('\t')));
+  for (std::size_t at = 0; const std::string& name : names)
+    EXPECT_NE(at = tables.find("`" + name + "`", at), std::string::npos) << name;
 }
 
 }  // namespace

@@ -164,6 +164,33 @@ void write_data_points(std::FILE* f, const std::string& Title) {
   out.flush();
 }
 
+// Warns when the knots as the results file writes them (Precision significant digits) lie more
+// than 1% of the narrowest interval from the knots of the fit (abscissae far from 0 against their
+// spread, such as Unix times): the coefficients about them and the table's abscissae cannot be
+// read back. Names the Precision that would keep them.
+void warn_about_precision(int Precision, const std::string& results, const std::string& report) {
+  double narrowest = HUGE_VAL;
+  for (int j = 1; j <= J; j++)
+    if (X[j + 1] > X[j]) narrowest = std::min(narrowest, X[j + 1] - X[j]);
+  auto rounding = [](int digits) {  // the largest error of the knots written with `digits`
+    double largest = 0.0;
+    for (int j = 1; j <= J + 1; j++) {
+      char text[max_number_chars];
+      *append_e(text, X[j], 0, digits - 1) = '\0';
+      largest = std::max(largest, std::fabs(std::strtod(text, nullptr) - X[j]));
+    }
+    return largest;
+  };
+  const double lost = rounding(Precision);
+  if (lost <= 0.01 * narrowest) return;
+  int needed = Precision;
+  while (needed < 17 && rounding(needed) > 0.01 * narrowest) needed++;
+  std::fprintf(stderr,
+               "splinefit: warning: Precision %d rounds the knots in %s by up to %.2g, %.2g of the "
+               "narrowest interval; Precision %d keeps them (%s has every point in full)\n",
+               Precision, results.c_str(), lost, lost / narrowest, needed, report.c_str());
+}
+
 // The rest of the results file: knots with coefficients (each "%*.*e\t" of width Precision + 7
 // with Precision - 1 decimals), and the table of the spline with its derivatives (each "%.*g\t"
 // with Precision digits), Nout rows per interval plus the last knot. The spline is evaluated in
@@ -290,6 +317,7 @@ int run() {
                  "taken as the title, and its row was not fitted (give the file a title line)\n",
                  Inputpath_2.c_str());
   warn_about_fit(model_problem(), fit, report.name());
+  warn_about_precision(cp.Precision, results.name(), report.name());
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).
