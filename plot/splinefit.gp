@@ -9,8 +9,11 @@
 # and the knots from the coefficient block; below it the residuals y - s(x) against a zero line,
 # then the first and second derivatives, all sharing the x axis. The page title is the results
 # file's first line; the line under it gives M, J, the method, RSS, sigma and R^2, and under that
-# runs the key. A run without a fit report (an older splinefit) is drawn as before: 1000x1000,
-# no band, no residual panel, no summary line, the key inside the top panel.
+# runs the key. The data points come from the report's residual block and the spline from its
+# band, whose numbers read back as the doubles of the run (Unix times, say, which the results
+# file's few digits would draw in stripes). A run without a fit report (an older splinefit) is
+# drawn from the results file alone: 1000x1000, no band, no residual panel, no summary line, the
+# key inside the top panel.
 #
 # Blocks of the results file after its title line, as gnuplot counts them (lines starting with #
 # are comments, two blank lines end a block): index 0 the data points (x, y); index 1 the knots
@@ -112,6 +115,10 @@ if (have_report) {
   stats report using (0) nooutput
   have_band = (STATS_blocks >= 3)
   residual_index = STATS_blocks - 1
+  stats report index residual_index using 1 nooutput
+  xlo = (STATS_min < xlo) ? STATS_min : xlo
+  xhi = (STATS_max > xhi) ? STATS_max : xhi
+  xpad = (xhi > xlo) ? 0.02 * (xhi - xlo) : 1.0
   statistic(v) = (v eq "undefined") ? v : sprintf("%.4g", v + 0)
   method_name = (fit_method eq "0") ? "0 (Powell)" : \
                 (fit_method eq "1") ? "1 (exact least squares)" : fit_method
@@ -121,6 +128,12 @@ if (have_report) {
 # The plot element for the band, first in the top panel's plot command so that it lies behind.
 band_area = !have_band ? "" : sprintf("'%s' index 1 using 1:4:5 with filledcurves \
   fillcolor rgb '#bfd5ec' fillstyle solid 1.0 noborder title '95%% confidence band',", report)
+# Where the data points and the spline are read from: the report's numbers in full where it has
+# them, else the results file.
+data_points = have_report ? sprintf("'%s' index %d using 1:2", report, residual_index) \
+                          : sprintf("'%s' skip 1 index 0 using 1:2", results)
+spline_curve = have_band ? sprintf("'%s' index 1 using 1:2", report) \
+                         : sprintf("'%s' skip 1 index 2 using 1:2", results)
 
 # Panel edges as screen fractions, [top, bottom] for each panel from the top: data, residuals
 # (with a report only), first and second derivatives.
@@ -166,11 +179,9 @@ if (have_report) {
   set key top right box opaque
 }
 plot @band_area \
-     results skip 1 index 0 using 1:2 with points pointtype 7 pointsize 0.5 \
-       linecolor rgb "#808080" title "data", \
+     @data_points with points pointtype 7 pointsize 0.5 linecolor rgb "#808080" title "data", \
      @envelope_points \
-     results skip 1 index 2 using 1:2 with lines linewidth 2 linecolor rgb "#1f77b4" \
-       title "fitted spline", \
+     @spline_curve with lines linewidth 2 linecolor rgb "#1f77b4" title "fitted spline", \
      results skip 1 index 1 using 1:2 with points pointtype 13 pointsize 1.4 \
        linecolor rgb "#d62728" title "knots"
 unset label 1
@@ -222,7 +233,14 @@ plot results skip 1 index 2 using 1:3 with lines linewidth 2 linecolor rgb "#2ca
 
 set tmargin at screen Edge[7]
 set bmargin at screen Edge[8]
-set format x "% h"
+# Abscissae far from 0 against their spread (Unix times, say) get their tick labels in full, few
+# enough that they do not run into each other.
+if (xhi - xlo < 1e-3 * ((abs(xlo) > abs(xhi)) ? abs(xlo) : abs(xhi))) {
+  set format x "%.15g"
+  set xtics nice_step((xhi - xlo) / 5)
+} else {
+  set format x "% h"
+}
 set xlabel "x"
 set ylabel "d^2y/dx^2"
 column_no = 4
@@ -232,4 +250,4 @@ plot results skip 1 index 2 using 1:4 with lines linewidth 2 linecolor rgb "#946
 unset multiplot
 unset output
 set print "-"
-print "splinefit.gp: wrote ".picture
+print "splinefit.gp: wrote ".picture.", the data points from ".(have_report ? report : results)

@@ -2,7 +2,8 @@
 # one interval whose Path has no separator and which writes no envelope, a quadratic through three
 # points whose fit report leaves the band out (no degrees of freedom), and the automatic example
 # without its fit report, as an older run has none. gnuplot must say nothing about the script, name
-# the picture it wrote, and write a PNG file. Skipped without gnuplot.
+# the picture it wrote and the file of the data points (the report, whose numbers are the run's
+# doubles, or without one the results file), and write a PNG file. Skipped without gnuplot.
 #   cmake -DSPLINEFIT=<program> -DPLOT_SCRIPT=<plot/splinefit.gp> -DEXAMPLES=<examples dir>
 #         -DSCRATCH=<scratch dir> -P test_plot.cmake
 find_program(GNUPLOT gnuplot)
@@ -27,10 +28,12 @@ foreach(run automatic quadratic no-band no-report)
   file(REMOVE "${SCRATCH}/no-report/data/damped.fit")
   execute_process(COMMAND "${GNUPLOT}" "${PLOT_SCRIPT}" WORKING_DIRECTORY "${dir}"
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
-  string(REGEX MATCH "wrote ([^\n]*)" wrote "${out}")
+  string(REGEX MATCH "wrote ([^,\n]*), the data points from [^\n]*[.](res|fit)\n" wrote "${out}")
+  set(source "${run}:${CMAKE_MATCH_2}")
   file(READ "${dir}/${CMAKE_MATCH_1}" signature LIMIT 8 HEX)
   if(NOT fit_status EQUAL 0 OR NOT status EQUAL 0 OR err MATCHES "splinefit.gp\" line"
-     OR NOT signature STREQUAL "89504e470d0a1a0a")
+     OR NOT signature STREQUAL "89504e470d0a1a0a"
+     OR NOT source MATCHES "^(automatic:fit|quadratic:fit|no-band:fit|no-report:res)$")
     message(FATAL_ERROR "${run}: fit ${fit_status}, gnuplot ${status}:\n${out}\n${err}")
   endif()
 endforeach()
