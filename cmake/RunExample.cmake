@@ -17,6 +17,7 @@ foreach(example automatic knots-file)
     message(FATAL_ERROR "splinefit ended with status ${status} in ${SCRATCH}/${example}")
   endif()
   message(STATUS "${example}: results in ${SCRATCH}/${example}/data/damped.res, "
+                 "fit report in ${SCRATCH}/${example}/data/damped.fit, "
                  "envelope in ${SCRATCH}/${example}/data/damped-1.dat")
   if(GNUPLOT)
     execute_process(COMMAND "${GNUPLOT}" "${PLOT_SCRIPT}" WORKING_DIRECTORY "${SCRATCH}/${example}"

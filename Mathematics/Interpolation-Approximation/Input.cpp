@@ -402,7 +402,8 @@ constexpr double int_max = INT_MAX, int_min = INT_MIN;
 const Setting control_settings[control_count] = {
     {"ix", "column of the abscissa", 1, 0, "from 1 to", true},
     {"iy", "column of the ordinate", 1, 0, "from 1 to", true},
-    {"iw", "column of a weight, 0 for none; not used by the fit", 0, 0, "from 0 to", true},
+    {"iw", "column of weights or standard deviations (see Weights), 0 for none", 0, 0, "from 0 to",
+     true},
     {"ii", "numbers read from each data row", 2, int_max, "at least 2"},
     {"M", "degree of the polynomial pieces", 2, 3, "2 or 3"},
     {"J", "knot intervals placed automatically; 0 or less reads the knots file", int_min,
