@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Model.hpp"
+#include "Numutil.hpp"
 #include "Report.hpp"
 #include "table.hpp"
 
@@ -136,4 +137,11 @@ TEST(Warnings, NameAFitWorseThanTheMeanAndOneBelowTheMinimum) {
   }
 }
 
+
+// What the program says after a numerical failure in Powell's search is said in the search only.
+TEST(PowellNoteDeathTest, IsNotSaidAfterTheSearch) {
+  set_up(2, {0, 1, 2, 3, 4}, {}, 1);
+  fit_model({.method = lsq::Method::powell});
+  EXPECT_EXIT(numerror("later"), testing::ExitedWithCode(1), numerror_report("later"));
+}
 }  // namespace
