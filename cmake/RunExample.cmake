@@ -2,13 +2,18 @@
 # each fit with the plot script when gnuplot is installed.
 #   cmake -DSPLINEFIT=<program> -DEXAMPLES=<examples dir> -DSCRATCH=<scratch dir>
 #         -DPLOT_SCRIPT=<plot/splinefit.gp> -P RunExample.cmake
-# docs/example.png is a copy of the automatic example's picture, made with
+# docs/example.png and docs/unix-time.png are copies of the automatic and unix-time examples'
+# pictures, made with
 #   cmake --workflow --preset example
 #   cp build/default/example-run/automatic/data/damped.png docs/example.png
+#   cp build/default/example-run/unix-time/data/temps.png docs/unix-time.png
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 find_program(GNUPLOT gnuplot)
-foreach(example automatic knots-file)
+foreach(example automatic:damped knots-file:damped unix-time:temps)  # directory:data set
+  string(REPLACE ":" ";" parts "${example}")
+  list(GET parts 0 example)
+  list(GET parts 1 name)
   file(COPY "${EXAMPLES}/${example}" DESTINATION "${SCRATCH}")
   execute_process(COMMAND "${SPLINEFIT}" WORKING_DIRECTORY "${SCRATCH}/${example}"
                   INPUT_FILE /dev/null OUTPUT_VARIABLE console RESULT_VARIABLE status)
@@ -16,16 +21,20 @@ foreach(example automatic knots-file)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "splinefit ended with status ${status} in ${SCRATCH}/${example}")
   endif()
-  message(STATUS "${example}: results in ${SCRATCH}/${example}/data/damped.res, "
-                 "fit report in ${SCRATCH}/${example}/data/damped.fit, "
-                 "envelope in ${SCRATCH}/${example}/data/damped-1.dat")
+  set(files "results in ${SCRATCH}/${example}/data/${name}.res, fit report in "
+            "${SCRATCH}/${example}/data/${name}.fit")
+  string(REPLACE ";" "" files "${files}")
+  if(EXISTS "${SCRATCH}/${example}/data/${name}-1.dat")
+    string(APPEND files ", envelope in ${SCRATCH}/${example}/data/${name}-1.dat")
+  endif()
+  message(STATUS "${example}: ${files}")
   if(GNUPLOT)
     execute_process(COMMAND "${GNUPLOT}" "${PLOT_SCRIPT}" WORKING_DIRECTORY "${SCRATCH}/${example}"
                     OUTPUT_QUIET RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
       message(FATAL_ERROR "gnuplot ended with status ${status} in ${SCRATCH}/${example}")
     endif()
-    message(STATUS "${example}: plot in ${SCRATCH}/${example}/data/damped.png")
+    message(STATUS "${example}: plot in ${SCRATCH}/${example}/data/${name}.png")
   endif()
 endforeach()
 if(NOT GNUPLOT)

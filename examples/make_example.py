@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes the bundled example data sets: 300 noisy readings of a damped oscillation with a narrow
 peak on it, in random order of abscissa (splinefit sorts them), with a third column of estimated
-uncertainties (standard deviations), which the knots-file example fits with.
+uncertainties (standard deviations), which the knots-file example fits with; and 2,000 readings of
+a temperature over one day at Unix times with milliseconds, whose abscissae need 13 significant
+digits.
 
-    python3 examples/make_example.py     # rewrites examples/*/data/damped.*
+    python3 examples/make_example.py     # rewrites examples/*/data/damped.* and temps.dat
 
 The numbers depend only on the fixed seed, so the files are reproducible.
 """
@@ -34,6 +36,18 @@ def main():
         data.mkdir(parents=True, exist_ok=True)
         (data / "damped.dat").write_text(text)
     (HERE / "knots-file" / "data" / "damped.knots").write_text(knots)
+
+    start, t, temps = 1733529600.0, 1733529600.0, []  # 2024-12-07 00:00 UTC
+    for _ in range(2000):
+        t += rng.uniform(20.0, 66.0)
+        day = (t - start) / 86400.0
+        warm = 20.0 + 5.0 * math.sin(2.0 * math.pi * day - 1.2)
+        temps.append((t, warm + 0.8 * math.exp(-(((t - start - 50000.0) / 3000.0) ** 2))
+                      + rng.gauss(0.0, 0.25)))
+    text = "Temperature over one day: 2,000 readings at Unix times with milliseconds\n"
+    text += "".join(f"{t:.3f}\t{v:.4f}\n" for t, v in temps)
+    (HERE / "unix-time" / "data").mkdir(parents=True, exist_ok=True)
+    (HERE / "unix-time" / "data" / "temps.dat").write_text(text)
 
 
 if __name__ == "__main__":
