@@ -23,8 +23,10 @@
 #
 # Blocks of the fit report: index 0 the title line, then one "name<TAB>value" line per statistic
 # (a value may be the word undefined); index 1 the band on the table's abscissae (x, s, se, lower,
-# upper); index 2 every data point (x, y, s(x), y - s(x)). A band that was left out is a block of
-# comment lines only, which gnuplot does not count as a block: the residuals are then index 1.
+# upper); index 2 every data point (x, y, s(x), y - s(x)); with knots chosen by the data, index 3
+# the intervals tried (J, RSS, rank, AIC, BIC, GCV, criterion, chosen). A band that was left out
+# is a block of comment lines only, which gnuplot does not count as a block: the residuals are
+# then index 1.
 
 load 'Control.plt'
 if (!exists("Dir") || !exists("Name")) {
@@ -102,19 +104,24 @@ if (system(sprintf("test -r '%s' && echo yes", report)) eq "yes") {
   fit_RSS = "undefined"
   fit_sigma = "undefined"
   fit_R2 = "undefined"
+  fit_knots = 0
   set datafile separator "\t"
   stats report index 0 using ((strcol(1) eq "N") ? (fit_N = column(2)) : 0, \
                               (strcol(1) eq "method") ? (fit_method = strcol(2)) : 0, \
                               (strcol(1) eq "RSS") ? (fit_RSS = strcol(2)) : 0, \
                               (strcol(1) eq "sigma") ? (fit_sigma = strcol(2)) : 0, \
-                              (strcol(1) eq "R2") ? (fit_R2 = strcol(2)) : 0, 0) nooutput
+                              (strcol(1) eq "R2") ? (fit_R2 = strcol(2)) : 0, \
+                              (strcol(1) eq "knots") ? (fit_knots = column(2)) : 0, 0) nooutput
   set datafile separator whitespace
   have_report = (fit_N == ndata)
 }
 if (have_report) {
   stats report using (0) nooutput
-  have_band = (STATS_blocks >= 3)
-  residual_index = STATS_blocks - 1
+  # Knots chosen by the data (Knots 1 or 2) add the scan of the intervals tried as the last block.
+  have_scan = (fit_knots > 0)
+  scan_index = STATS_blocks - 1
+  have_band = (STATS_blocks - have_scan >= 3)
+  residual_index = STATS_blocks - 1 - have_scan
   stats report index residual_index using 1 nooutput
   xlo = (STATS_min < xlo) ? STATS_min : xlo
   xhi = (STATS_max > xhi) ? STATS_max : xhi
@@ -140,6 +147,10 @@ spline_curve = have_band ? sprintf("'%s' index 1 using 1:2", report) \
 if (have_report) {
   page_height = 1200
   array Edge[8] = [0.9, 0.53, 0.515, 0.39, 0.375, 0.225, 0.21, 0.06]
+  if (have_scan) {  # the same panels higher up, and the scan's below them
+    page_height = 1450
+    do for [k = 1:8] { Edge[k] = 0.9 - 0.75 * (0.9 - Edge[k]) }
+  }
 } else {
   page_height = 1000
   array Edge[8] = [0.93, 0.45, 0, 0, 0.43, 0.27, 0.25, 0.07]
@@ -246,6 +257,29 @@ set ylabel "d^2y/dx^2"
 column_no = 4
 eval derivative_range
 plot results skip 1 index 2 using 1:4 with lines linewidth 2 linecolor rgb "#9467bd"
+
+# The knots chosen by the data: the criterion of every J tried, the chosen J ringed.
+if (have_report && have_scan) {
+  unset arrow
+  set tmargin at screen 0.2
+  set bmargin at screen 0.05
+  set autoscale xfix
+  set autoscale y
+  set offsets graph 0.02, graph 0.02, graph 0.06, graph 0.06
+  set logscale y
+  set format x "% h"
+  set format y "%g"
+  set xtics autofreq
+  set xlabel "J, the number of knot intervals tried"
+  set ylabel (fit_knots == 1 ? "GCV" : "GCV, knots counted")
+  set key default
+  set key inside top right box opaque
+  plot report index scan_index using 1:7 with linespoints pointtype 7 pointsize 0.5 \
+         linecolor rgb "#555555" title "criterion", \
+       report index scan_index using 1:(column(8) == 1 ? column(7) : NaN) with points \
+         pointtype 6 pointsize 2.5 linewidth 2 linecolor rgb "#d62728" title "chosen"
+  unset logscale y
+}
 
 unset multiplot
 unset output

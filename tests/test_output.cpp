@@ -46,7 +46,8 @@ Files contents(const fs::path& work, bool write_previous_first = false) {
     if (std::string n = e.path().filename(); n.find(".partial-") < n.size()) seen.back() += n + " ";
   return seen;
 }
-// N points of a saw tooth, fitted (Envelope 1, Method 1), and the rows of `kind`, kind left out.
+// N points of a saw tooth, fitted (Envelope 1, Method 1, J of 1 or 2 chosen: every output), and
+// the rows of `kind`, kind left out.
 struct Case {
   fs::path work;
   Files complete, rows;
@@ -55,7 +56,8 @@ struct Case {
       : work(fs::path(::testing::TempDir()) / (kind + "-run-" + std::to_string(getpid()))) {
     fs::remove_all(work), fs::create_directories(work / "data");
     std::ofstream(work / "Control.dat") << "data/ run1 1 2 0 2 3 2\n";
-    std::ofstream(work / "Computational-parameters.dat") << "P\n2\n6\n1e-8\n1\n" << N + 9 << "\n1";
+    std::ofstream(work / "Computational-parameters.dat") << "P\n2\n6\n1e-8\n1\n"
+                                                         << N + 9 << "\n1\n0\n1\n";  // J chosen
     std::string text = "Title\n";  // y: a saw tooth
     for (long i = 0; i < N; i++) text += std::to_string(i) + ' ' + std::to_string(i % 7) + '\n';
     std::ofstream(work / "data/run1.dat") << text;

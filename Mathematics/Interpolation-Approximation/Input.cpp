@@ -423,6 +423,10 @@ const Setting parameter_settings[parameter_count] = {
      "optional, after Method: 0 column iw unused, 1 it holds weights, 2 standard "
      "deviations",
      0, 2, "0, 1 or 2", false, true},
+    {"Knots",
+     "optional, after Weights: 0 J intervals or the knots file, 1 the number of intervals chosen "
+     "by the data (J at most), 2 free knots",
+     0, 2, "0, 1 or 2", false, true},
 };
 
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
@@ -432,7 +436,8 @@ std::array<double, parameter_count> values_of(const ComputationalParameters& cp)
           double(cp.Envelope),
           double(cp.Nmax),
           double(static_cast<int>(cp.Method)),
-          double(static_cast<int>(cp.Weights))};
+          double(static_cast<int>(cp.Weights)),
+          double(static_cast<int>(cp.Knots))};
 }
 
 bool accepts(const Setting& setting, double value, int ii) {
@@ -486,8 +491,9 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   ComputationalParameters cp;
   in.skip_line();  // heading
   double real = 0.0;
-  int method = 0, weights = 0;
-  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope, &cp.Nmax, &method, &weights};
+  int method = 0, weights = 0, knots = 0;
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr,  &cp.Envelope,
+                     &cp.Nmax, &method,       &weights, &knots};
   int lines[parameter_count] = {};
   for (int k = 0; k < parameter_count; k++) {
     const Setting& setting = parameter_settings[k];
@@ -503,6 +509,7 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
     check_setting(name, lines[k], parameter_settings[k], integers[k] ? *integers[k] : real);
   cp.Method = static_cast<lsq::Method>(method);
   cp.Weights = static_cast<lsq::Weights>(weights);
+  cp.Knots = static_cast<lsq::Knots>(knots);
   return cp;
 }
 
@@ -620,7 +627,6 @@ DataFile read_data(const std::string& name, const RunControl& control, int Nmax,
 }
 
 std::vector<double> parse_knots(std::string_view text, const std::string& name) {
-  constexpr int max_knots = 99;
   std::vector<double> knots;
   LineReader lines(text, name, max_settings_file, "the most a settings or knots file may hold");
   Line line;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "KnotChoice.hpp"
 #include "LsqSpline.hpp"
 
 // A fault in an input file or an output file that cannot be written. what() is one sentence
@@ -55,13 +56,15 @@ struct RunControl {
 // Computational-parameters.dat: a heading line, then one value at the start of each value line,
 // each followed by free text. Method: 0 Powell's fit, 1 the exact least-squares fit. Weights: 0
 // the weight column is not used, 1 it holds weights w >= 0 (the fit minimises the sum of w r^2),
-// 2 it holds standard deviations sigma > 0 of the ordinates (w = 1 / sigma^2).
+// 2 it holds standard deviations sigma > 0 of the ordinates (w = 1 / sigma^2). Knots: 0 J intervals
+// or the knots file, 1 the number of intervals chosen by the data (at most J), 2 free knots.
 struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
   int Envelope = 0, Nmax = 0;
   lsq::Method Method = lsq::Method::powell;   // the file's 0 and 1
   lsq::Weights Weights = lsq::Weights::none;  // the file's 0, 1 and 2
+  lsq::Knots Knots = lsq::Knots::given;       // the file's 0, 1 and 2
 };
 
 // One numeric setting of Control.dat or Computational-parameters.dat: its name, what it means,
@@ -80,9 +83,9 @@ struct Setting {
 // ix, iy, iw, ii, M and J, in the order of Control.dat.
 constexpr int control_count = 6;
 extern const Setting control_settings[control_count];
-// Nout, Precision, criterion, Envelope, Nmax, Method and Weights, in the order of the parameter
-// file; values_of gives a parsed file's values in the same order.
-constexpr int parameter_count = 7;
+// Nout, Precision, criterion, Envelope, Nmax, Method, Weights and Knots, in the order of the
+// parameter file; values_of gives a parsed file's values in the same order.
+constexpr int parameter_count = 8;
 extern const Setting parameter_settings[parameter_count];
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp);
 
@@ -115,6 +118,7 @@ std::string read_file(const std::string& name);
 // takes at most max_automatic_intervals intervals (a knots file holds at most 99 knots). File
 // names built from Path and Inputfile fit the system's limit of 4095 characters.
 constexpr int max_automatic_intervals = 1000;
+constexpr int max_knots = 99;  // the most a knots file holds
 constexpr std::size_t max_file_name = 4095;
 
 // Parses Control.dat and checks every value against control_settings, and file names of at most

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Format.hpp"
+#include "Input.hpp"  // max_knots
 #include "Model.hpp"  // for_each_table_row
 #include "Table.hpp"
 
@@ -88,10 +89,58 @@ std::string undetermined_detail(const lsq::Problem& p, const lsq::Fit& fit) {
   return text;
 }
 
+// How the knots were chosen, for the report's comment line.
+std::string how_chosen(const lsq::KnotChoice& c) {
+  const lsq::ScanRow& row = c.scan[c.chosen];
+  char text[400];
+  if (c.way == lsq::Knots::count) {
+    std::snprintf(text, sizeof text, "J = %d chosen by the least GCV among J = 1 to %d", row.J,
+                  c.largest);
+  } else if (c.asked == 0) {
+    std::snprintf(text, sizeof text,
+                  "free knots from the knots file's %d, their number kept; RSS %.10g at the "
+                  "chosen knots against %.10g at the knots file's",
+                  row.J + 1, row.RSS, row.start_RSS);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "free knots; J = %d chosen by the least GCV counting each inner knot as %g "
+                  "parameters, among J = 1 to %d; RSS %.10g at the chosen knots against %.10g at "
+                  "equal-count knots",
+                  row.J, lsq::free_knot_cost, c.scan.back().J, row.RSS, row.start_RSS);
+  }
+  std::string how = text;
+  if (c.asked > c.largest)
+    how += " (J lowered from " + std::to_string(c.asked) + " to " + std::to_string(c.largest) +
+           ", the most that equal-count knots allow for the points)";
+  return how;
+}
+
+// The scan after the residuals: a row per J tried.
+void write_scan(std::FILE* f, const lsq::KnotChoice& c) {
+  std::fprintf(f,
+               "\n\n# Knot intervals tried: the criterion is %s; chosen is 1 for the knots "
+               "taken\n# J\tRSS\trank\tAIC\tBIC\tGCV\tcriterion\tchosen\n",
+               c.way == lsq::Knots::count ? "GCV" : "GCV counting each inner knot");
+  auto number = [f](double v) {
+    if (std::isnan(v))
+      std::fprintf(f, "\tundefined");
+    else
+      std::fprintf(f, "\t%.10g", v);
+  };
+  for (std::size_t k = 0; k < c.scan.size(); k++) {
+    const lsq::ScanRow& row = c.scan[k];
+    std::fprintf(f, "%d", row.J);
+    number(row.RSS);
+    std::fprintf(f, "\t%d", row.rank);
+    for (double v : {row.AIC, row.BIC, row.GCV, row.criterion}) number(v);
+    std::fprintf(f, "\t%d\n", k == c.chosen ? 1 : 0);
+  }
+}
+
 }  // namespace
 
 void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem& p,
-                      const lsq::Fit& fit, int Nout) {
+                      const lsq::Fit& fit, int Nout, const lsq::KnotChoice* choice) {
   const lsq::Statistics& s = fit.stats;
   std::fprintf(f, "%s\n", Title.c_str());
   for (auto [name, value] : {std::pair{"N", s.N},
@@ -104,6 +153,9 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
     std::fprintf(f, "%s\t%d\n", name, value);
   if (!fit.undetermined.empty())
     std::fprintf(f, "# rank: %s\n", undetermined_detail(p, fit).c_str());
+  if (choice != nullptr)
+    std::fprintf(f, "knots\t%d\n# knots: %s\n", static_cast<int>(choice->way),
+                 how_chosen(*choice).c_str());
   if (s.weights != lsq::Weights::none)
     std::fprintf(f, "weights\t%s\n# weights: %s\n",
                  s.weights == lsq::Weights::weights ? "w" : "sigma",
@@ -172,6 +224,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
                return true;
              });
   out.flush();
+  if (choice != nullptr) write_scan(f, *choice);
 }
 
 void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::string& report) {
@@ -226,4 +279,20 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::strin
                  "its %d intervals (%s); %s names them all and says what the fit did\n",
                  prefix, s.rank, s.parameters, fit.undetermined.size(), p.J,
                  list_of(fit.undetermined, 4).c_str(), report.c_str());
+}
+
+void warn_about_choice(const lsq::KnotChoice& choice, const std::string& knots_file) {
+  const lsq::ScanRow& row = choice.scan[choice.chosen];
+  if (choice.asked > 0 && row.J == choice.largest)
+    std::fprintf(stderr,
+                 "splinefit: warning: the knots chosen have J = %d intervals, the largest tried; "
+                 "the data may want more%s\n",
+                 row.J,
+                 choice.largest < choice.asked ? " than equal-count knots allow for the points"
+                                               : " (raise J in Control.dat)");
+  if (choice.knots.size() > static_cast<std::size_t>(max_knots))
+    std::fprintf(stderr,
+                 "splinefit: warning: the %zu knots chosen are more than a knots file holds (%d); "
+                 "%s cannot be read back as one\n",
+                 choice.knots.size(), max_knots, knots_file.c_str());
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "KnotChoice.hpp"
 #include "LsqSpline.hpp"
 
 // Writes the report: the title; one "name<TAB>value" line per statistic (counts, then 10
@@ -19,8 +20,12 @@
 // times se, or of the normal distribution when standard deviations are given and se uses them
 // as they are), or a comment why it is left out; after two more blank lines every point with its
 // fitted value and residual.
+// With knots chosen by the data (`choice`; null otherwise) the counts are followed by the line
+// "knots<TAB>1" or 2 and a comment saying how they were chosen, and the residuals by two blank
+// lines and the scan: J, RSS, rank, AIC, BIC, GCV, the criterion the choice minimised and 1 on the
+// chosen row, 0 on the others.
 void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem& p,
-                      const lsq::Fit& fit, int Nout);
+                      const lsq::Fit& fit, int Nout, const lsq::KnotChoice* choice = nullptr);
 
 // One line "splinefit: warning: ..." on standard error, of at most about 200 characters, for
 // each of: a Method 0 fit more than 1% above the least-squares minimum, or above a minimum at
@@ -29,3 +34,8 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
 // spline the data leave undetermined (rank below the number of parameters), whose full account
 // is the comment line of the fit report, named `report`.
 void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::string& report);
+
+// The warnings about knots the data chose: the choice fell on the largest J tried (the data may
+// want more intervals); more knots than a knots file holds, so that `knots_file` cannot be read
+// back as one.
+void warn_about_choice(const lsq::KnotChoice& choice, const std::string& knots_file);

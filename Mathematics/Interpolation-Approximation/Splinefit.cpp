@@ -116,21 +116,55 @@ bool load_data(const RunControl& rc, const ComputationalParameters& cp, const st
   return true;
 }
 
-// Knots and intervals: automatic when J from Control.dat is positive, else from the knots file.
-void choose_knots(int intervals, const std::string& data_name, const std::string& knots_name) {
+// Knots and intervals: automatic when J from Control.dat is positive, else from the knots file;
+// with Knots 1 or 2 in the parameter file, chosen by the data (lsq::choose_knots, on J intervals
+// at most or from the knots file's knots) and set as a knots file sets them, so that the chosen
+// knots written to <Path><Inputfile>-fit.knots give the same fit when read back.
+std::optional<lsq::KnotChoice> set_up_knots(int intervals, const ComputationalParameters& cp,
+                                            const std::string& data_name,
+                                            const std::string& knots_name) {
+  const bool chosen = cp.Knots != lsq::Knots::given;
+  if (intervals <= 0 && cp.Knots == lsq::Knots::count)
+    input_fault(control_file, 0,
+                "J is " + std::to_string(intervals) +
+                    "; with Knots 1 the data choose the number of intervals, up to J, which must "
+                    "be 1 or more");
   if (intervals > 0) {
-    if (intervals >= 2 * static_cast<long long>(N))
+    if (intervals >= 2 * static_cast<long long>(N) && !chosen)
       input_fault(control_file, 0,
                   "J is " + std::to_string(intervals) + ", too many intervals for the " +
                       std::to_string(N) + " data points of " + data_name +
                       " (automatic knots need J below 2N = " +
                       std::to_string(2 * static_cast<long long>(N)) + ")");
-    place_knots_evenly(intervals);
+    place_knots_evenly(chosen ? 1 : intervals);  // for a choice, the points' single interval
   } else {
     std::vector<double> knots = parse_knots(read_file(knots_name), knots_name);
     if (knots.front() == knots.back())
       input_fault(knots_name, 0, "all its knots are equal; the last knot must lie above the first");
     place_knots(knots.data(), static_cast<int>(knots.size()));
+  }
+  if (!chosen) return std::nullopt;
+  std::optional<lsq::KnotChoice> choice;
+  try {
+    choice = lsq::choose_knots(model_problem(), cp.Weights, cp.Knots, intervals);
+  } catch (const lsq::SplineError& error) {
+    input_fault(data_name, 0, error.what());
+  }
+  place_knots(choice->knots.data(), static_cast<int>(choice->knots.size()));
+  return choice;
+}
+
+// The chosen knots as a knots file: a heading, then each knot in the shortest text that reads
+// back as the same double.
+void write_chosen_knots(std::FILE* f, const std::string& Title, const lsq::KnotChoice& choice) {
+  std::fprintf(
+      f, "Knots chosen by splinefit (%s) for: %s\n",
+      choice.way == lsq::Knots::count ? "Knots 1, the number of intervals" : "Knots 2, free knots",
+      Title.c_str());
+  for (double knot : choice.knots) {
+    char text[max_number_chars];
+    *append_shortest(text, knot) = '\0';
+    std::fprintf(f, "%s\n", text);
   }
 }
 
@@ -267,7 +301,7 @@ int run() {
   std::string Title;
   bool title_is_a_row = false;
   if (!load_data(rc, cp, Inputpath_2, &Title, &title_is_a_row)) return 3;
-  choose_knots(rc.J, Inputpath_2, Inputpath_3);
+  const std::optional<lsq::KnotChoice> choice = set_up_knots(rc.J, cp, Inputpath_2, Inputpath_3);
   // The results file's data points are written while the input is checked and the exact fit runs
   // (the thread ends before `results` is closed, also when an input fault ends the run). Powell's
   // search waits for them: it may end the run through numerror, whose exit flushes the open files,
@@ -297,12 +331,18 @@ int run() {
   if (!with_envelope) std::fprintf(results.get(), "\n");
   results.finish();
   OutputFile& report = outputs.open(report_output);
-  write_fit_report(report.get(), Title, model_problem(), fit, cp.Nout);
+  write_fit_report(report.get(), Title, model_problem(), fit, cp.Nout, choice ? &*choice : nullptr);
   report.finish();
   if (with_envelope) {
     OutputFile& envelope = outputs.open(envelope_output);
     write_envelope(envelope.get(), Title, cp.Precision, cp.Envelope, fit.fitted.data());
     std::fprintf(envelope.get(), "\n");  // the line break that ends the envelope file
+    envelope.finish();
+  }
+  if (choice) {
+    OutputFile& knots = outputs.open(knots_output);
+    write_chosen_knots(knots.get(), Title, *choice);
+    knots.finish();
   }
   outputs.commit();
   if (cp.Weights == lsq::Weights::none && rc.iw > 0)
@@ -318,6 +358,7 @@ int run() {
                  Inputpath_2.c_str());
   warn_about_fit(model_problem(), fit, report.name());
   warn_about_precision(cp.Precision, results.name(), report.name());
+  if (choice) warn_about_choice(*choice, output_name(output_files[knots_output], rc));
 
   // The model arrays are released before the wait rather than left to the exit, so that a leak
   // checker sees every block freed (the handle of c points inside its block).

@@ -26,13 +26,22 @@ struct OutputFileKind {
 // fit's files together after the fit. The clean-up of leftover temporaries, the commit, splinefit
 // --help and the tests read this list; a new output file is an entry in it (and its index) and
 // the driver's code that writes its content.
-enum OutputFileIndex { plot_control_output, results_output, report_output, envelope_output };
+enum OutputFileIndex {
+  plot_control_output,
+  results_output,
+  report_output,
+  envelope_output,
+  knots_output
+};
 inline constexpr OutputFileKind output_files[] = {
     {"Control.plt", "Path and Inputfile, for the plot script", nullptr, nullptr},
     {"<Path><Inputfile>.res", "data points, knots, coefficients, spline table", nullptr, nullptr},
     {"<Path><Inputfile>.fit", "the fit report", nullptr, nullptr},
     {"<Path><Inputfile>-1.dat", "the envelope points", "when Envelope is not 0",
      [](const ComputationalParameters& cp) { return cp.Envelope != 0; }},
+    {"<Path><Inputfile>-fit.knots", "the knots the data chose, as a knots file",
+     "when Knots is 1 or 2",
+     [](const ComputationalParameters& cp) { return cp.Knots != lsq::Knots::given; }},
 };
 
 // Whether a run with the parameters cp writes `kind`'s file (when it gets so far).

@@ -1,0 +1,320 @@
+#include "KnotChoice.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
+
+#include "Parallel.hpp"
+
+namespace lsq {
+namespace {
+
+// The row of a fit on knots X[1..J+1] with intervals I[1..N], from the exact solve's statistics.
+ScanRow row_of(const Problem& p, Weights weights, int J, const double* X, const int* I) {
+  Problem q = p;
+  q.J = J, q.X = X, q.I = I;
+  const Statistics s = fit(q, {Method::exact, weights, 0.0}).stats;
+  return {.J = J,
+          .rank = s.rank,
+          .RSS = s.RSS,
+          .AIC = s.AIC(),
+          .BIC = s.BIC(),
+          .GCV = s.GCV(),
+          .criterion = s.GCV()};
+}
+
+// The row of least criterion, the first of several equal ones; row 0 when none is defined.
+std::size_t least(const std::vector<ScanRow>& rows) {
+  std::size_t best = 0;
+  for (std::size_t k = 0; k < rows.size(); k++)
+    if (!std::isnan(rows[k].criterion) &&
+        (std::isnan(rows[best].criterion) || rows[k].criterion < rows[best].criterion))
+      best = k;
+  return best;
+}
+
+// Knots X[1..J+1] 1-based as a plain list, and back.
+std::vector<double> plain(const std::vector<double>& X) { return {X.begin() + 1, X.end()}; }
+
+KnotChoice choose_count(const Problem& p, Weights weights, int J) {
+  KnotChoice c;
+  c.way = Knots::count, c.asked = J, c.largest = std::min(J, 2 * p.N - 1);
+  c.scan.resize(static_cast<std::size_t>(c.largest));
+  const int shares = std::min(static_cast<int>(parallel::threads()), c.largest);
+  parallel::run(shares, [&](int k) {
+    std::vector<double> X;
+    std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+    for (int j = 1 + k; j <= c.largest; j += shares) {
+      X.assign(static_cast<std::size_t>(j) + 2, 0.0);
+      place_knots_evenly(p.x, p.N, j, X.data(), I.data());
+      c.scan[static_cast<std::size_t>(j) - 1] = row_of(p, weights, j, X.data(), I.data());
+    }
+  });
+  c.chosen = least(c.scan);
+  std::vector<double> X(static_cast<std::size_t>(c.scan[c.chosen].J) + 2);
+  std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+  place_knots_evenly(p.x, p.N, c.scan[c.chosen].J, X.data(), I.data());
+  c.knots = plain(X);
+  return c;
+}
+
+// The free-knot search for the points of p: residuals for given knots, and the Levenberg-Marquardt
+// steps on the logarithms of the widths.
+class FreeKnots {
+ public:
+  FreeKnots(const Problem& p, Weights weights) : p_(p), weights_(weights) {}
+
+  // sqrt(w) (y - s(x)) at every point for the least-squares spline on knots X[1..J+1] (1-based),
+  // into r[1..N]; returns their sum of squares, in point order.
+  double residuals(const std::vector<double>& X, std::vector<double>& r) const {
+    const int J = static_cast<int>(X.size()) - 2;
+    std::vector<int> I(static_cast<std::size_t>(p_.N) + 1);
+    assign_intervals(p_.x, p_.N, X.data(), J, I.data());
+    Problem q = p_;
+    q.J = J, q.X = X.data(), q.I = I.data();
+    const Solution s = solve(q);
+    r.assign(static_cast<std::size_t>(p_.N) + 1, 0.0);
+    double sum = 0.0;
+    for (int i = 1; i <= p_.N; i++) {
+      const double w = p_.w != nullptr ? p_.w[i] : 1.0;
+      r[static_cast<std::size_t>(i)] = std::sqrt(w) * (p_.y[i] - s.value(I[i], p_.x[i]));
+      sum += r[static_cast<std::size_t>(i)] * r[static_cast<std::size_t>(i)];
+    }
+    return sum;
+  }
+
+  // The best knots found from X (1-based, J + 1 of them, ends kept), and their sum of squares:
+  // never above that of X itself.
+  std::pair<std::vector<double>, double> search(std::vector<double> X) const {
+    std::vector<double> r;
+    double best_RSS = residuals(X, r);
+    const int J = static_cast<int>(X.size()) - 2;
+    if (J < 2) return {X, best_RSS};
+    const double lo = X[1], hi = X[static_cast<std::size_t>(J) + 1];
+    const double delta = min_separation * (hi - lo), room = (hi - lo) - J * delta;
+    if (!(room > 0.0)) return {X, best_RSS};
+    // Widths delta + room e^theta_j / sum e^theta: ordered knots, delta apart, ends in place.
+    auto knots_of = [&](const std::vector<double>& theta) {
+      std::vector<double> K(X.size());
+      const double top = *std::max_element(theta.begin(), theta.end());
+      double total = 0.0;
+      for (double t : theta) total += std::exp(t - top);
+      K[1] = lo;
+      for (int j = 1; j < J; j++)
+        K[static_cast<std::size_t>(j) + 1] = std::min(
+            hi, K[static_cast<std::size_t>(j)] + delta +
+                    room * (std::exp(theta[static_cast<std::size_t>(j) - 1] - top) / total));
+      K[static_cast<std::size_t>(J) + 1] = hi;
+      return K;
+    };
+    std::vector<double> theta(static_cast<std::size_t>(J));
+    for (int j = 1; j <= J; j++) {
+      const double width = X[static_cast<std::size_t>(j) + 1] - X[static_cast<std::size_t>(j)];
+      theta[static_cast<std::size_t>(j) - 1] =
+          std::log(std::max(width - delta, 1e-3 * delta) / room);
+    }
+    std::vector<double> at = knots_of(theta), r_at;
+    double RSS = residuals(at, r_at);
+    if (RSS < best_RSS) best_RSS = RSS, X = at;
+    const std::size_t n = static_cast<std::size_t>(p_.N), m = theta.size();
+    std::vector<std::vector<double>> columns(m);
+    double lambda = 1e-3;
+    for (int iteration = 0; iteration < 40 && lambda < 1e12; iteration++) {
+      // The Jacobian of the residuals by forward differences, a column per width.
+      const double h = 1e-6;
+      const int shares = parallel::workers(m * n, 1 << 14);
+      parallel::run(shares, [&](int k) {
+        std::vector<double> shifted, r_shifted;
+        for (std::size_t j = static_cast<std::size_t>(k); j < m;
+             j += static_cast<std::size_t>(shares)) {
+          std::vector<double> t = theta;
+          t[j] += h;
+          residuals(knots_of(t), r_shifted);
+          columns[j].resize(n + 1);
+          for (std::size_t i = 1; i <= n; i++) columns[j][i] = (r_shifted[i] - r_at[i]) / h;
+        }
+      });
+      std::vector<double> A(m * m, 0.0), g(m, 0.0);
+      for (std::size_t a = 0; a < m; a++) {
+        for (std::size_t i = 1; i <= n; i++) g[a] += columns[a][i] * r_at[i];
+        for (std::size_t b = 0; b <= a; b++) {
+          double sum = 0.0;
+          for (std::size_t i = 1; i <= n; i++) sum += columns[a][i] * columns[b][i];
+          A[a * m + b] = A[b * m + a] = sum;
+        }
+      }
+      bool stepped = false;
+      while (!stepped && lambda < 1e12) {
+        // (A + lambda diag A) step = g by Cholesky; the residuals are y - s, so theta - step.
+        std::vector<double> L(A), step(g);
+        for (std::size_t a = 0; a < m; a++) L[a * m + a] += lambda * A[a * m + a] + 1e-300;
+        bool positive = true;
+        for (std::size_t a = 0; a < m && positive; a++) {
+          for (std::size_t b = 0; b <= a; b++) {
+            double sum = L[a * m + b];
+            for (std::size_t k = 0; k < b; k++) sum -= L[a * m + k] * L[b * m + k];
+            if (a == b) {
+              positive = sum > 0.0;
+              L[a * m + a] = std::sqrt(sum);
+            } else {
+              L[a * m + b] = sum / L[b * m + b];
+            }
+          }
+        }
+        if (positive) {
+          for (std::size_t a = 0; a < m; a++) {
+            for (std::size_t k = 0; k < a; k++) step[a] -= L[a * m + k] * step[k];
+            step[a] /= L[a * m + a];
+          }
+          for (std::size_t a = m; a-- > 0;) {
+            for (std::size_t k = a + 1; k < m; k++) step[a] -= L[k * m + a] * step[k];
+            step[a] /= L[a * m + a];
+          }
+          std::vector<double> trial(theta), r_trial;
+          for (std::size_t a = 0; a < m; a++) trial[a] += step[a];
+          std::vector<double> K = knots_of(trial);
+          const double trial_RSS = residuals(K, r_trial);
+          if (trial_RSS < RSS) {
+            const bool settled = RSS - trial_RSS <= 1e-10 * RSS;
+            theta = std::move(trial), r_at = std::move(r_trial), RSS = trial_RSS;
+            if (RSS < best_RSS) best_RSS = RSS, X = std::move(K);
+            lambda = std::max(lambda / 3.0, 1e-12);
+            stepped = true;
+            if (settled) lambda = 1e12;  // done: the sum no longer falls
+            continue;
+          }
+        }
+        lambda *= 4.0;
+      }
+    }
+    return {X, best_RSS};
+  }
+
+  // X with one more knot: in the middle of the interval whose residuals have the largest sum of
+  // squares (among those wide enough to split).
+  std::vector<double> split(const std::vector<double>& X) const {
+    std::vector<double> r;
+    residuals(X, r);
+    const int J = static_cast<int>(X.size()) - 2;
+    std::vector<int> I(static_cast<std::size_t>(p_.N) + 1);
+    assign_intervals(p_.x, p_.N, X.data(), J, I.data());
+    std::vector<double> sums(static_cast<std::size_t>(J) + 1, 0.0);
+    for (int i = 1; i <= p_.N; i++)
+      sums[static_cast<std::size_t>(I[i])] +=
+          r[static_cast<std::size_t>(i)] * r[static_cast<std::size_t>(i)];
+    const double span = X[static_cast<std::size_t>(J) + 1] - X[1];
+    int widest = 1;
+    for (int j = 1; j <= J; j++) {
+      const bool wide = X[static_cast<std::size_t>(j) + 1] - X[static_cast<std::size_t>(j)] >
+                        4 * min_separation * span;
+      if (wide && sums[static_cast<std::size_t>(j)] > sums[static_cast<std::size_t>(widest)])
+        widest = j;
+    }
+    std::vector<double> more(X);
+    const std::size_t at = static_cast<std::size_t>(widest) + 1;
+    more.insert(more.begin() + static_cast<std::ptrdiff_t>(at), 0.5 * (X[at - 1] + X[at]));
+    return more;
+  }
+
+  // The row of the fit on knots X (1-based), with GCV_free as its criterion.
+  ScanRow row(const std::vector<double>& X, double start_RSS) const {
+    const int J = static_cast<int>(X.size()) - 2;
+    std::vector<int> I(static_cast<std::size_t>(p_.N) + 1);
+    assign_intervals(p_.x, p_.N, X.data(), J, I.data());
+    ScanRow row = row_of(p_, weights_, J, X.data(), I.data());
+    double n = p_.N;
+    if (p_.w != nullptr)
+      for (int i = 1; i <= p_.N; i++) n -= p_.w[i] == 0.0;
+    const double left = n - row.rank - free_knot_cost * (J - 1);
+    row.criterion = left > 0.0 ? n * row.RSS / (left * left) : NAN;
+    row.start_RSS = start_RSS;
+    return row;
+  }
+
+ private:
+  const Problem& p_;
+  Weights weights_;
+};
+
+KnotChoice choose_free(const Problem& p, Weights weights, int J) {
+  const FreeKnots search(p, weights);
+  KnotChoice c;
+  c.way = Knots::free, c.asked = std::max(J, 0);
+  std::vector<std::vector<double>> found;  // the knots of each row
+  if (J <= 0) {                            // the given knots, their number kept
+    std::vector<double> start(p.X, p.X + p.J + 2), r;
+    const double start_RSS = search.residuals(start, r);
+    found.push_back(search.search(start).first);
+    c.scan.push_back(search.row(found.back(), start_RSS));
+    c.largest = p.J;
+  } else {
+    c.largest = std::min(J, 2 * p.N - 1);
+    std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+    std::size_t best = 0;
+    for (int j = 1; j <= c.largest; j++) {
+      std::vector<double> even(static_cast<std::size_t>(j) + 2), r;
+      place_knots_evenly(p.x, p.N, j, even.data(), I.data());
+      const double even_RSS = search.residuals(even, r);
+      std::vector<double> start = even;
+      if (j > 1) {  // or the knots of j - 1 with one more, when they fit better
+        std::vector<double> grown = search.split(found.back());
+        if (search.residuals(grown, r) < even_RSS) start = std::move(grown);
+      }
+      found.push_back(search.search(std::move(start)).first);
+      c.scan.push_back(search.row(found.back(), even_RSS));
+      best = least(c.scan);
+      if (static_cast<int>(c.scan.size() - 1 - best) >= stall_limit) break;
+    }
+  }
+  c.chosen = least(c.scan);
+  c.knots = plain(found[c.chosen]);
+  return c;
+}
+
+}  // namespace
+
+KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J) {
+  if (std::string fault = problem_fault(p); !fault.empty()) throw SplineError(fault);
+  if (way == Knots::count && J < 1)
+    throw SplineError("the number of intervals to choose from must be 1 or more, not " +
+                      std::to_string(J));
+  if (way == Knots::free && J <= 0 && (p.X == nullptr || p.J < 1))
+    throw SplineError("free knots need 1 or more intervals, or knots to start from");
+  if (way == Knots::count) return choose_count(p, weights, J);
+  if (way == Knots::free) return choose_free(p, weights, J);
+  throw SplineError("choose_knots chooses the number of intervals or free knots");
+}
+
+ChosenSpline fit_choosing_knots(std::span<const double> x, std::span<const double> y, int degree,
+                                Knots way, int J, std::span<const double> w, Weights kind,
+                                std::span<const double> start) {
+  // A fit first, for its checks of the points, weights, degree and knots.
+  const Spline checked =
+      start.empty() ? fit(x, y, degree, 1, w, kind) : fit(x, y, degree, start, w, kind);
+  (void)checked;
+  const std::size_t n = x.size();
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
+  std::vector<double> xs(n + 1), ys(n + 1), ws(w.empty() ? 0 : n + 1), X(1, 0.0);  // X 1-based
+  for (std::size_t i = 0; i < n; i++) {
+    xs[i + 1] = x[order[i]], ys[i + 1] = y[order[i]];
+    if (!w.empty()) ws[i + 1] = weight_of(kind, w[order[i]]);
+  }
+  if (start.empty())  // one interval over the points, which only the checks of the points see
+    X.insert(X.end(), {xs[1], xs[n]});
+  else
+    X.insert(X.end(), start.begin(), start.end());
+  std::vector<int> I(n + 1, 1);
+  const int given = static_cast<int>(X.size()) - 2;
+  assign_intervals(xs.data(), static_cast<int>(n), X.data(), given, I.data());
+  const Problem p{degree,    given,     static_cast<int>(n),
+                  xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(),
+                  I.data(),  X.data()};
+  KnotChoice choice = choose_knots(p, kind, way, start.empty() ? J : 0);
+  return {fit(x, y, degree, choice.knots, w, kind), std::move(choice)};
+}
+
+}  // namespace lsq
