@@ -318,4 +318,27 @@ TEST(Readme, ShowsTheBundledExampleAsItIsAndEveryName) {
     EXPECT_NE(at = tables.find("`" + name + "`", at), std::string::npos) << name;
 }
 
+// The knots that the data chose (Knots 1 and 2), read back from <Path><Inputfile>-fit.knots as
+// the knots file with J 0, Knots 0 and Method 1, give the same results file byte for byte.
+TEST(ChosenKnots, ReadBackAsTheKnotsFileGiveTheSameResults) {
+  Scratch scratch;
+  const fs::path data = scratch.work / "data";
+  for (const std::string knots : {"1", "2"}) {
+    fs::remove_all(scratch.work);
+    fs::copy(fs::path(GOLDEN_DIR) / "../../examples/automatic", scratch.work,
+             fs::copy_options::recursive);
+    const std::string parameters = slurp(scratch.work / "Computational-parameters.dat");
+    std::ofstream(scratch.work / "Control.dat") << "data/ damped 1 2 0 3 3 40\n";
+    std::ofstream(scratch.work / "Computational-parameters.dat") << parameters << "1\n0\n"
+                                                                 << knots << " Knots\n";
+    ASSERT_EQ(run_splinefit(scratch.work).status, 0) << knots;
+    const std::string chosen = slurp(data / "damped.res");
+    fs::rename(data / "damped-fit.knots", data / "damped.knots");
+    std::ofstream(scratch.work / "Control.dat") << "data/ damped 1 2 0 3 3 0\n";
+    std::ofstream(scratch.work / "Computational-parameters.dat") << parameters << "1\n0\n0\n";
+    ASSERT_EQ(run_splinefit(scratch.work).status, 0) << knots;
+    EXPECT_TRUE(slurp(data / "damped.res") == chosen) << "Knots " << knots;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,77 @@
+// Knots chosen by the data, against an independent dense solve: the number of intervals of least
+// GCV, and free knots that are never worse than where they start, ordered, apart and the same on
+// every call.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "KnotChoice.hpp"
+#include "reference.hpp"
+
+namespace {
+
+// n noisy samples of a narrow bump on a slow wave, in random order; `step` > 0 rounds the
+// abscissae to its multiples, which makes replicates.
+struct Data {
+  std::vector<double> x, y;
+  Data(int n, unsigned seed, double step = 0) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int i = 0; i < n; i++) {
+      const double t = step > 0 ? std::round(u(rng) / step) * step : u(rng);
+      x.push_back(t);
+      y.push_back(std::sin(6 * t) + std::exp(-std::pow((t - 0.7) / 0.03, 2)) +
+                  0.1 * (u(rng) - 0.5));
+    }
+  }
+  long double rss(const std::vector<double>& knots, int* rank = nullptr) const {
+    const reference::Spline r = reference::fit(x, y, {}, 3, knots);
+    long double sum = 0;
+    for (std::size_t i = 0; i < x.size(); i++) sum += std::pow(r.value(x[i]) - y[i], 2);
+    if (rank != nullptr) *rank = r.rank;
+    return sum;
+  }
+};
+
+TEST(KnotChoice, TheNumberOfIntervalsHasTheLeastGCVOfAnIndependentSolveAtEveryJ) {
+  const Data d(150, 3);
+  const lsq::ChosenSpline c = lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 60);
+  ASSERT_EQ(c.choice.scan.size(), 60u);
+  int best = 0;
+  long double least = INFINITY;
+  for (int J = 1; J <= 60; J++) {
+    const lsq::Spline fixed = lsq::fit(d.x, d.y, 3, J);
+    int rank = 0;
+    const long double rss = d.rss({fixed.knots().begin(), fixed.knots().end()}, &rank);
+    const long double gcv = 150 * rss / ((150.0L - rank) * (150.0L - rank));
+    EXPECT_NEAR(c.choice.scan[static_cast<std::size_t>(J) - 1].GCV, gcv, 1e-9 * gcv) << J;
+    if (gcv < least) least = gcv, best = J;
+  }
+  EXPECT_EQ(c.choice.scan[c.choice.chosen].J, best);
+  EXPECT_EQ(c.spline.intervals(), best);
+}
+
+// From equal-count knots (distinct abscissae, and replicates) and from given knots.
+TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEveryCall) {
+  const Data smooth(200, 5), replicated(120, 7, 0.02);
+  const std::vector<double> given = {0, 0.1, 0.5, 0.55, 0.9, 1};
+  for (auto [d, start] : {std::pair{&smooth, std::vector<double>{}},
+                          {&replicated, std::vector<double>{}},
+                          {&smooth, given}}) {
+    const auto a = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
+    const auto b = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
+    EXPECT_EQ(a.choice.knots, b.choice.knots);
+    for (const lsq::ScanRow& row : a.choice.scan)
+      EXPECT_LE(row.RSS, row.start_RSS * (1 + 1e-12)) << row.J;
+    const std::vector<double>& k = a.choice.knots;
+    const double span = k.back() - k.front();
+    for (std::size_t j = 1; j < k.size(); j++)
+      EXPECT_GE(k[j] - k[j - 1], lsq::min_separation * span * (1 - 1e-9)) << j;
+    EXPECT_NEAR(double(d->rss(k)), a.choice.scan[a.choice.chosen].RSS, 1e-9);
+    EXPECT_TRUE(start.empty() || (k.size() == given.size() && k.front() == 0 && k.back() == 1));
+  }
+}
+
+}  // namespace
