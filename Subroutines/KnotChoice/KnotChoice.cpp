@@ -10,11 +10,22 @@
 namespace lsq {
 namespace {
 
-// The row of a fit on knots X[1..J+1] with intervals I[1..N], from the exact solve's statistics.
+// The row of a fit on knots X[1..J+1] with intervals I[1..N]: the exact solve, and its sum of
+// squares as lsq::fit sums it (each point on its own interval's polynomial, in point order), so
+// that a row's statistics are those of the report of a fit on the same knots.
 ScanRow row_of(const Problem& p, Weights weights, int J, const double* X, const int* I) {
   Problem q = p;
   q.J = J, q.X = X, q.I = I;
-  const Statistics s = fit(q, {Method::exact, weights, 0.0}).stats;
+  const Solution solution = solve(q);
+  Statistics s;
+  s.weights = weights;
+  s.N = s.counted = p.N;
+  for (int i = 1; i <= p.N; i++) {
+    const double r = polynomial(solution.coefficients(I[i]), p.M, X[I[i]], p.x[i]) - p.y[i];
+    s.RSS += p.w != nullptr ? p.w[i] * (r * r) : r * r;
+    s.counted -= p.w != nullptr && p.w[i] == 0.0;
+  }
+  s.rank = rank(q);
   return {.J = J,
           .rank = s.rank,
           .RSS = s.RSS,
@@ -37,20 +48,46 @@ std::size_t least(const std::vector<ScanRow>& rows) {
 // Knots X[1..J+1] 1-based as a plain list, and back.
 std::vector<double> plain(const std::vector<double>& X) { return {X.begin() + 1, X.end()}; }
 
+// The numbers of intervals the scan tries: every J up to every_J_up_to, then steps of about
+// J_step of J (the largest J included), and afterwards every J between the neighbours of the best.
+constexpr int every_J_up_to = 100;
+constexpr double J_step = 0.03;
+
 KnotChoice choose_count(const Problem& p, Weights weights, int J) {
   KnotChoice c;
   c.way = Knots::count, c.asked = J, c.largest = std::min(J, 2 * p.N - 1);
-  c.scan.resize(static_cast<std::size_t>(c.largest));
-  const int shares = std::min(static_cast<int>(parallel::threads()), c.largest);
-  parallel::run(shares, [&](int k) {
-    std::vector<double> X;
-    std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
-    for (int j = 1 + k; j <= c.largest; j += shares) {
-      X.assign(static_cast<std::size_t>(j) + 2, 0.0);
-      place_knots_evenly(p.x, p.N, j, X.data(), I.data());
-      c.scan[static_cast<std::size_t>(j) - 1] = row_of(p, weights, j, X.data(), I.data());
-    }
-  });
+  std::vector<int> tried;
+  for (int j = 1; j <= c.largest;
+       j = j < every_J_up_to ? j + 1 : std::max(j + 1, static_cast<int>(j * (1 + J_step))))
+    tried.push_back(j);
+  if (tried.back() != c.largest) tried.push_back(c.largest);
+  auto scan = [&](const std::vector<int>& Js) {  // the rows of Js, on every core
+    std::vector<ScanRow> rows(Js.size());
+    const int shares = std::min(static_cast<int>(parallel::threads()), static_cast<int>(Js.size()));
+    parallel::run(shares, [&](int k) {
+      std::vector<double> X;
+      std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+      for (std::size_t n = static_cast<std::size_t>(k); n < Js.size();
+           n += static_cast<std::size_t>(shares)) {
+        X.assign(static_cast<std::size_t>(Js[n]) + 2, 0.0);
+        place_knots_evenly(p.x, p.N, Js[n], X.data(), I.data());
+        rows[n] = row_of(p, weights, Js[n], X.data(), I.data());
+      }
+    });
+    return rows;
+  };
+  c.scan = scan(tried);
+  const std::size_t best = least(c.scan);
+  if (best > 0 && tried[best] > every_J_up_to) {  // every J between the best's neighbours
+    std::vector<int> between;
+    const int last = best + 1 < tried.size() ? tried[best + 1] : tried[best];
+    for (int j = tried[best - 1] + 1; j < last; j++)
+      if (j != tried[best]) between.push_back(j);
+    std::vector<ScanRow> more = scan(between);
+    c.scan.insert(c.scan.end(), more.begin(), more.end());
+    std::sort(c.scan.begin(), c.scan.end(),
+              [](const ScanRow& a, const ScanRow& b) { return a.J < b.J; });
+  }
   c.chosen = least(c.scan);
   std::vector<double> X(static_cast<std::size_t>(c.scan[c.chosen].J) + 2);
   std::vector<int> I(static_cast<std::size_t>(p.N) + 1);

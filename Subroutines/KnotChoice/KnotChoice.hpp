@@ -7,10 +7,12 @@
 //   double v = c.spline.value(2.5);
 //   for (const lsq::ScanRow& row : c.choice.scan) ... row.J, row.RSS, row.GCV
 //
-// The number of intervals (Knots::count): every J from 1 to the J asked for (lowered to 2N - 1,
-// the most that equal-count knots allow for N points) is fitted on equal-count knots, as
-// place_knots_evenly places them; the J of least GCV = n RSS / (n - rank)^2 is chosen (the
-// smallest such J on a tie; J = 1 when no GCV is defined).
+// The number of intervals (Knots::count): J intervals up to the J asked for (lowered to 2N - 1,
+// the most that equal-count knots allow for N points) are fitted on equal-count knots, as
+// place_knots_evenly places them, and the J of least GCV = n RSS / (n - rank)^2 among those tried
+// is chosen (the smallest such J on a tie; J = 1 when no GCV is defined). Tried are every J up to
+// 100, beyond that J growing by about 3% a step, the largest J included, and then every J between
+// the two neighbours of the best J so found (beyond 100, GCV changes slowly with J).
 //
 // Free knots (Knots::free): for J intervals the ends stay at the first and last abscissa (or the
 // given knots' ends) and the J - 1 inner knots move. Their places minimise the sum of squares by
