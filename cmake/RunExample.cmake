@@ -2,15 +2,16 @@
 # each fit with the plot script when gnuplot is installed.
 #   cmake -DSPLINEFIT=<program> -DEXAMPLES=<examples dir> -DSCRATCH=<scratch dir>
 #         -DPLOT_SCRIPT=<plot/splinefit.gp> -P RunExample.cmake
-# docs/example.png and docs/unix-time.png are copies of the automatic and unix-time examples'
-# pictures, made with
+# docs/example.png, docs/unix-time.png and docs/free-knots.png are copies of the automatic,
+# unix-time and free-knots examples' pictures, made with
 #   cmake --workflow --preset example
 #   cp build/default/example-run/automatic/data/damped.png docs/example.png
 #   cp build/default/example-run/unix-time/data/temps.png docs/unix-time.png
+#   cp build/default/example-run/free-knots/data/damped.png docs/free-knots.png
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 find_program(GNUPLOT gnuplot)
-foreach(example automatic:damped knots-file:damped unix-time:temps)  # directory:data set
+foreach(example automatic:damped knots-file:damped unix-time:temps free-knots:damped)  # directory:data set
   string(REPLACE ":" ";" parts "${example}")
   list(GET parts 0 example)
   list(GET parts 1 name)

@@ -31,7 +31,7 @@ def main():
     text += "".join(f"{t:.6f}\t{v:.6f}\t{s:.3f}\n" for t, v, s in rows)
     knots = "Knots for the damped oscillation: denser around the peak at t = 6\n"
     knots += "".join(f"{k}\n" for k in (0, 1, 2, 3, 4, 5, 5.5, 6, 6.5, 7, 8, 9, 10))
-    for example in ("automatic", "knots-file"):
+    for example in ("automatic", "knots-file", "free-knots"):
         data = HERE / example / "data"
         data.mkdir(parents=True, exist_ok=True)
         (data / "damped.dat").write_text(text)
