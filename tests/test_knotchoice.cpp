@@ -3,6 +3,7 @@
 // every call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -15,8 +16,8 @@ namespace {
 // n noisy samples of a narrow bump on a slow wave, in random order; `step` > 0 rounds the
 // abscissae to its multiples, which makes replicates.
 struct Data {
-  std::vector<double> x, y;
-  Data(int n, unsigned seed, double step = 0) {
+  std::vector<double> x, y, w;  // w: 0 for every fourth point, else 1 to 3, when weighted
+  Data(int n, unsigned seed, double step = 0, bool weighted = false) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (int i = 0; i < n; i++) {
@@ -24,28 +25,32 @@ struct Data {
       x.push_back(t);
       y.push_back(std::sin(6 * t) + std::exp(-std::pow((t - 0.7) / 0.03, 2)) +
                   0.1 * (u(rng) - 0.5));
+      if (weighted) w.push_back(i % 4 == 0 ? 0 : 1 + i % 3);
     }
   }
   long double rss(const std::vector<double>& knots, int* rank = nullptr) const {
-    const reference::Spline r = reference::fit(x, y, {}, 3, knots);
+    const reference::Spline r = reference::fit(x, y, w, 3, knots);
     long double sum = 0;
-    for (std::size_t i = 0; i < x.size(); i++) sum += std::pow(r.value(x[i]) - y[i], 2);
+    for (std::size_t i = 0; i < x.size(); i++)
+      sum += (w.empty() ? 1 : w[i]) * std::pow(r.value(x[i]) - y[i], 2);
     if (rank != nullptr) *rank = r.rank;
     return sum;
   }
 };
 
+// Weighted, with points of weight 0, which do not count in n.
 TEST(KnotChoice, TheNumberOfIntervalsHasTheLeastGCVOfAnIndependentSolveAtEveryJ) {
-  const Data d(150, 3);
-  const lsq::ChosenSpline c = lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 60);
+  const Data d(150, 3, 0, true);
+  const auto c =
+      lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 60, d.w, lsq::Weights::weights);
   ASSERT_EQ(c.choice.scan.size(), 60u);
   int best = 0;
-  long double least = INFINITY;
+  long double least = INFINITY, n = 150 - 38;  // 38 points of weight 0
   for (int J = 1; J <= 60; J++) {
-    const lsq::Spline fixed = lsq::fit(d.x, d.y, 3, J);
+    const lsq::Spline fixed = lsq::fit(d.x, d.y, 3, J, d.w, lsq::Weights::weights);
     int rank = 0;
     const long double rss = d.rss({fixed.knots().begin(), fixed.knots().end()}, &rank);
-    const long double gcv = 150 * rss / ((150.0L - rank) * (150.0L - rank));
+    const long double gcv = n * rss / ((n - rank) * (n - rank));
     EXPECT_NEAR(c.choice.scan[static_cast<std::size_t>(J) - 1].GCV, gcv, 1e-9 * gcv) << J;
     if (gcv < least) least = gcv, best = J;
   }
@@ -53,7 +58,22 @@ TEST(KnotChoice, TheNumberOfIntervalsHasTheLeastGCVOfAnIndependentSolveAtEveryJ)
   EXPECT_EQ(c.spline.intervals(), best);
 }
 
-// From equal-count knots (distinct abscissae, and replicates) and from given knots.
+// Beyond 100 intervals the scan steps (a test of the other rows' values is the one above): the
+// largest J is tried, and so is every J next to the chosen one.
+TEST(KnotChoice, AScanBeyondAHundredIntervalsTriesTheLargestAndTheNeighboursOfTheChosen) {
+  Data d(1200, 11);
+  for (std::size_t i = 0; i < d.x.size(); i++) d.y[i] = std::sin(120 * d.x[i]) + 0.01 * d.y[i];
+  const auto c = lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 500);
+  const int chosen = c.choice.scan[c.choice.chosen].J;
+  ASSERT_GT(chosen, 100);
+  std::vector<int> tried;
+  for (const lsq::ScanRow& row : c.choice.scan) tried.push_back(row.J);
+  EXPECT_TRUE(std::ranges::is_sorted(tried) && tried.back() == 500);
+  EXPECT_TRUE(std::ranges::count(tried, chosen - 1) && std::ranges::count(tried, chosen + 1));
+}
+
+// From equal-count knots (distinct abscissae, and replicates) and from given knots; J chosen by
+// GCV with each inner knot counted as free_knot_cost parameters.
 TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEveryCall) {
   const Data smooth(200, 5), replicated(120, 7, 0.02);
   const std::vector<double> given = {0, 0.1, 0.5, 0.55, 0.9, 1};
@@ -63,8 +83,11 @@ TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEve
     const auto a = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
     const auto b = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
     EXPECT_EQ(a.choice.knots, b.choice.knots);
-    for (const lsq::ScanRow& row : a.choice.scan)
+    for (const lsq::ScanRow& row : a.choice.scan) {
       EXPECT_LE(row.RSS, row.start_RSS * (1 + 1e-12)) << row.J;
+      const double left = d->x.size() - row.rank - lsq::free_knot_cost * (row.J - 1);
+      EXPECT_NEAR(row.criterion, d->x.size() * row.RSS / (left * left), 1e-12 * row.criterion);
+    }
     const std::vector<double>& k = a.choice.knots;
     const double span = k.back() - k.front();
     for (std::size_t j = 1; j < k.size(); j++)
