@@ -25,7 +25,10 @@ What is measured (the simulation)
   peers that need no noise level ("best peer", a ratio of 1 is as good as the best of them).
 
   Peers that need no noise level:
-    scipy-GCV       scipy.interpolate.make_smoothing_spline, smoothing parameter by GCV
+    scipy-GCV       scipy.interpolate.make_smoothing_spline, smoothing parameter by GCV, called
+                    as a user calls it (with SciPy 1.10 its GCV search goes astray on the
+                    logistic step at N = 2048, a far too smooth fit with ratios above 20,
+                    where a fixed lam would do 25 times better: shown as it comes)
     R-smooth.spl    R's smooth.spline with its defaults (GCV; its own subset of knots for
                     N > 49)
     mgcv-REML       mgcv gam(y ~ s(x, k = K), method = "REML"), thin-plate basis, K = min(N/4, 100)
@@ -67,10 +70,10 @@ The real data (--real)
   X[1], the last at and above X[J]); before the loop the script checks that this reading
   reproduces the fit report's fitted values on the whole data set. SciPy's smoothers are left
   out here: make_smoothing_spline wants strictly increasing abscissae. The leave-one-out loop
-  with sf-scan takes 133 x 33 runs (a minute or so).
+  with sf-scan takes 133 x 33 runs (two to four minutes).
 
 Run
-  bench/knots_peers.py                         the full default run (about 4 to 5 minutes)
+  bench/knots_peers.py                         the full default run (about 7 to 8 minutes)
   bench/knots_peers.py --only doppler --n 256 --seeds 1          a quick look
   bench/knots_peers.py --real --no-sim         the mcycle comparison only
   --splinefit PATH names the program (default: the default preset's build). It is copied to a

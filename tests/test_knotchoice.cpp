@@ -73,7 +73,7 @@ TEST(KnotChoice, AScanBeyondAHundredIntervalsTriesTheLargestAndTheNeighboursOfTh
 }
 
 // From equal-count knots (distinct abscissae, and replicates) and from given knots; J chosen by
-// GCV with each inner knot counted as free_knot_cost parameters.
+// GCV with each inner knot counted as two parameters.
 TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEveryCall) {
   const Data smooth(200, 5), replicated(120, 7, 0.02);
   const std::vector<double> given = {0, 0.1, 0.5, 0.55, 0.9, 1};
@@ -85,7 +85,7 @@ TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEve
     EXPECT_EQ(a.choice.knots, b.choice.knots);
     for (const lsq::ScanRow& row : a.choice.scan) {
       EXPECT_LE(row.RSS, row.start_RSS * (1 + 1e-12)) << row.J;
-      const double left = d->x.size() - row.rank - lsq::free_knot_cost * (row.J - 1);
+      const double left = d->x.size() - row.rank - 2.0 * (row.J - 1);  // 2 per inner knot
       EXPECT_NEAR(row.criterion, d->x.size() * row.RSS / (left * left), 1e-12 * row.criterion);
     }
     const std::vector<double>& k = a.choice.knots;
