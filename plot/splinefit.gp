@@ -263,9 +263,10 @@ if (have_report && have_scan) {
   unset arrow
   set tmargin at screen 0.2
   set bmargin at screen 0.05
-  set autoscale xfix
+  stats report index scan_index using 1 nooutput
+  set xrange [0 : STATS_max + 1]
   set autoscale y
-  set offsets graph 0.02, graph 0.02, graph 0.06, graph 0.06
+  set offsets 0, 0, graph 0.06, graph 0.06
   set logscale y
   set format x "% h"
   set format y "%g"

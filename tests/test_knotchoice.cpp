@@ -2,6 +2,7 @@
 // GCV, and free knots that are never worse than where they start, ordered, apart and the same on
 // every call.
 #include <gtest/gtest.h>
+#include <stdlib.h>  // setenv
 
 #include <algorithm>
 #include <cmath>
@@ -72,16 +73,21 @@ TEST(KnotChoice, AScanBeyondAHundredIntervalsTriesTheLargestAndTheNeighboursOfTh
   EXPECT_TRUE(std::ranges::count(tried, chosen - 1) && std::ranges::count(tried, chosen + 1));
 }
 
-// From equal-count knots (distinct abscissae, and replicates) and from given knots; J chosen by
+// From equal-count knots (distinct abscissae, replicates, enough points for the search to use
+// several threads) and from given knots; J chosen by
 // GCV with each inner knot counted as two parameters.
-TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnEveryCall) {
-  const Data smooth(200, 5), replicated(120, 7, 0.02);
+TEST(KnotChoice, FreeKnotsAreNeverWorseThanTheirStartOrderedApartAndTheSameOnOneThreadAndOnThree) {
+  const Data smooth(200, 5), replicated(120, 7, 0.02), many(1500, 9);
   const std::vector<double> given = {0, 0.1, 0.5, 0.55, 0.9, 1};
   for (auto [d, start] : {std::pair{&smooth, std::vector<double>{}},
                           {&replicated, std::vector<double>{}},
+                          {&many, std::vector<double>{}},
                           {&smooth, given}}) {
+    setenv("SPLINEFIT_THREADS", "1", 1);  // and on three threads
     const auto a = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
+    setenv("SPLINEFIT_THREADS", "3", 1);
     const auto b = lsq::fit_choosing_knots(d->x, d->y, 3, lsq::Knots::free, 30, {}, {}, start);
+    unsetenv("SPLINEFIT_THREADS");
     EXPECT_EQ(a.choice.knots, b.choice.knots);
     for (const lsq::ScanRow& row : a.choice.scan) {
       EXPECT_LE(row.RSS, row.start_RSS * (1 + 1e-12)) << row.J;

@@ -96,6 +96,14 @@ KnotChoice choose_count(const Problem& p, Weights weights, int J) {
   return c;
 }
 
+// The free-knot search: Levenberg-Marquardt steps at most, and the relative fall of the sum of
+// squares below which a step ends the search; every J up to every_free_J_up_to, then J growing
+// by about free_J_step a step.
+constexpr int max_steps = 12;
+constexpr double settled_below = 1e-7;
+constexpr int every_free_J_up_to = 20;
+constexpr double free_J_step = 0.1;
+
 // The free-knot search for the points of p: residuals for given knots, and the Levenberg-Marquardt
 // steps on the logarithms of the widths.
 class FreeKnots {
@@ -157,7 +165,7 @@ class FreeKnots {
     const std::size_t n = static_cast<std::size_t>(p_.N), m = theta.size();
     std::vector<std::vector<double>> columns(m);
     double lambda = 1e-3;
-    for (int iteration = 0; iteration < 40 && lambda < 1e12; iteration++) {
+    for (int iteration = 0; iteration < max_steps && lambda < 1e12; iteration++) {
       // The Jacobian of the residuals by forward differences, a column per width.
       const double h = 1e-6;
       const int shares = parallel::workers(m * n, 1 << 14);
@@ -209,11 +217,11 @@ class FreeKnots {
             step[a] /= L[a * m + a];
           }
           std::vector<double> trial(theta), r_trial;
-          for (std::size_t a = 0; a < m; a++) trial[a] += step[a];
+          for (std::size_t a = 0; a < m; a++) trial[a] -= step[a];
           std::vector<double> K = knots_of(trial);
           const double trial_RSS = residuals(K, r_trial);
           if (trial_RSS < RSS) {
-            const bool settled = RSS - trial_RSS <= 1e-10 * RSS;
+            const bool settled = RSS - trial_RSS <= settled_below * RSS;
             theta = std::move(trial), r_at = std::move(r_trial), RSS = trial_RSS;
             if (RSS < best_RSS) best_RSS = RSS, X = std::move(K);
             lambda = std::max(lambda / 3.0, 1e-12);
@@ -287,9 +295,15 @@ KnotChoice choose_free(const Problem& p, Weights weights, int J) {
     c.largest = p.J;
   } else {
     c.largest = std::min(J, 2 * p.N - 1);
+    // Not before half the equal-count knots' best J does the search stop for want of progress:
+    // where features are sharp and few, a few knots may be no better than one.
+    const int at_least = static_cast<int>(choose_count(p, weights, J).knots.size() - 1) / 4;
     std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
     std::size_t best = 0;
-    for (int j = 1; j <= c.largest; j++) {
+    for (int j = 1; j <= c.largest;
+         j = j < every_free_J_up_to
+                 ? j + 1
+                 : std::max(j + 1, static_cast<int>(std::lround(j * (1 + free_J_step))))) {
       std::vector<double> even(static_cast<std::size_t>(j) + 2), r;
       place_knots_evenly(p.x, p.N, j, even.data(), I.data());
       const double even_RSS = search.residuals(even, r);
@@ -301,7 +315,7 @@ KnotChoice choose_free(const Problem& p, Weights weights, int J) {
       found.push_back(search.search(std::move(start)).first);
       c.scan.push_back(search.row(found.back(), even_RSS));
       best = least(c.scan);
-      if (static_cast<int>(c.scan.size() - 1 - best) >= stall_limit) break;
+      if (static_cast<int>(c.scan.size() - 1 - best) >= stall_limit && j >= at_least) break;
     }
   }
   c.chosen = least(c.scan);

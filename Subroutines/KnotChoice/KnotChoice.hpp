@@ -17,20 +17,22 @@
 // Free knots (Knots::free): for J intervals the ends stay at the first and last abscissa (or the
 // given knots' ends) and the J - 1 inner knots move. Their places minimise the sum of squares by
 // variable projection: the spline's coefficients are the exact least-squares solve for the knots
-// at hand, and the knots are moved by Levenberg-Marquardt steps on the logarithms of the
-// intervals' widths, with the Jacobian of the residuals by forward differences (one solve per
-// knot). The widths are min_separation of the span and more, so the knots stay ordered and
-// apart: knots that want to coalesce (the "lethargy" of free-knot fits) stop at that distance.
-// A step is taken only when it lowers the sum of squares, so the knots found are never worse
-// than where the search started. Against local minima each J starts from the better of two
-// places: the equal-count knots, and the knots found for J - 1 with one knot added in the middle
-// of the interval of largest residual sum of squares. The number of intervals minimises
+// at hand, and the knots are moved by Levenberg-Marquardt steps (12 at most) on the logarithms of
+// the intervals' widths, with the Jacobian of the residuals by forward differences (one solve per
+// knot, on every core). The widths are min_separation of the span and more, so the knots stay
+// ordered and apart: knots that want to coalesce (the "lethargy" of free-knot fits) stop at that
+// distance. A step is taken only when it lowers the sum of squares, so the knots found are never
+// worse than where the search started. Against local minima each J starts from the better of two
+// places: the equal-count knots, and the knots found for the J before with one knot added in the
+// middle of the interval of largest residual sum of squares. The number of intervals minimises
 //     GCV_free = n RSS / (n - rank - free_knot_cost (J - 1))^2,
 // the GCV of Friedman's MARS (Friedman 1991, Ann. Statist. 19, 1-67), where each inner knot,
 // being fitted, counts as free_knot_cost parameters besides the spline's own (Friedman advises
-// 2 to 4); J runs from 1 until stall_limit values of J in a row bring no improvement, or to the J
-// asked for. With given knots (fit_choosing_knots' start), their number is kept and their inner
-// knots move.
+// 2 to 4). J runs over every value up to 20 and then grows by about 10% a step, until stall_limit
+// values in a row bring no improvement (but not before a quarter of the J that Knots::count
+// chooses: where features are sharp and few, a few knots may be no better than one), or to the J
+// asked for. The cost grows as N J^2: about 0.8 s for 2,048 points and 40 intervals on two cores.
+// With given knots (fit_choosing_knots' start), their number is kept and their inner knots move.
 #pragma once
 
 #include <cmath>
@@ -47,7 +49,7 @@ enum class Knots { given, count, free };
 
 inline constexpr double free_knot_cost = 2.0;   // parameters per free knot in GCV_free
 inline constexpr double min_separation = 1e-6;  // the narrowest free interval, of the span
-inline constexpr int stall_limit = 10;           // J without improvement before free knots stop
+inline constexpr int stall_limit = 6;           // J tried without improvement: free knots stop
 
 // One fit of a scan: J intervals (equal-count ones, or for free knots the best places found)
 // and its statistics, NaN where one has no meaning. `criterion` is what the choice minimised:
