@@ -62,8 +62,16 @@ void allocate_points(int n, int degree, bool weighted) {
 
 namespace {
 
-// Allocates the knots X (1..J + 1) for `intervals` intervals, with the view X0.
+// Allocates the knots X (1..J + 1) for `intervals` intervals, with the view X0, after releasing
+// the knots and coefficients of an earlier placement (knots chosen by the data replace the
+// single interval placed for their search).
 void allocate_knots(int intervals) {
+  if (c != nullptr) {
+    free_dmatrix(c, 1, J + 1, 0, M);
+    free_dvector(delta, 1, J);
+    free_dvector(X, 1, J + 1);
+    c = nullptr;
+  }
   J = intervals;
   X = dvector(1, J + 1);
   X0 = X + 1;

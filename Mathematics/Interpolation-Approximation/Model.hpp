@@ -29,7 +29,8 @@ extern double** c;
 extern double xx;
 
 // Set-up, in this order: allocate_points, then the caller fills x[1..N] and y[1..N] and sorts
-// them by x, then one of the two knot placements, then fit_model and complete_end_row.
+// them by x, then one of the two knot placements (a later placement replaces an earlier one),
+// then fit_model and complete_end_row.
 
 // Allocates x, y and I (1..n) for n >= 1 points of degree M = degree (2 or 3), and the weights w
 // (1..n) when `weighted`; x, y and w are the caller's to fill. Releases any model set up before.
