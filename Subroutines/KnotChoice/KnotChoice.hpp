@@ -27,11 +27,12 @@
 // middle of the interval of largest residual sum of squares. The number of intervals minimises
 //     GCV_free = n RSS / (n - rank - free_knot_cost (J - 1))^2,
 // the GCV of Friedman's MARS (Friedman 1991, Ann. Statist. 19, 1-67), where each inner knot,
-// being fitted, counts as free_knot_cost parameters besides the spline's own (Friedman advises
-// 2 to 4). J runs over every value up to 20 and then grows by about 10% a step, until stall_limit
+// being fitted, counts as free_knot_cost parameters besides the spline's own (Friedman advises 2
+// to 4 for MARS; 1.5 gave the least error to the true curve on bench/knots_peers.py). J runs
+// over every value up to 20 and then grows by about 10% a step, until stall_limit
 // values in a row bring no improvement (but not before a quarter of the J that Knots::count
 // chooses: where features are sharp and few, a few knots may be no better than one), or to the J
-// asked for. The cost grows as N J^2: about 0.8 s for 2,048 points and 40 intervals on two cores.
+// asked for. The cost grows as N J^2: about 0.9 s for 2,048 points and 40 intervals on two cores.
 // With given knots (fit_choosing_knots' start), their number is kept and their inner knots move.
 #pragma once
 
@@ -47,7 +48,7 @@ namespace lsq {
 // of equal-count intervals chosen by the data, or free knots (number and places).
 enum class Knots { given, count, free };
 
-inline constexpr double free_knot_cost = 2.0;   // parameters per free knot in GCV_free
+inline constexpr double free_knot_cost = 1.5;   // parameters per free knot in GCV_free
 inline constexpr double min_separation = 1e-6;  // the narrowest free interval, of the span
 inline constexpr int stall_limit = 6;           // J tried without improvement: free knots stop
 
