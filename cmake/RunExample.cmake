@@ -12,9 +12,9 @@ file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 find_program(GNUPLOT gnuplot)
 foreach(example automatic:damped knots-file:damped unix-time:temps free-knots:damped)  # directory:data set
-  string(REPLACE ":" ";" parts "${example}")
-  list(GET parts 0 example)
-  list(GET parts 1 name)
+  string(REPLACE ":" ";" directory_and_name "${example}")
+  list(GET directory_and_name 0 example)
+  list(GET directory_and_name 1 name)
   file(COPY "${EXAMPLES}/${example}" DESTINATION "${SCRATCH}")
   execute_process(COMMAND "${SPLINEFIT}" WORKING_DIRECTORY "${SCRATCH}/${example}"
                   INPUT_FILE /dev/null OUTPUT_VARIABLE console RESULT_VARIABLE status)

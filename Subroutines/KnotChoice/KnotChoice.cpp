@@ -12,12 +12,15 @@ namespace {
 
 // The row of a fit on knots X[1..J+1] with intervals I[1..N]: the exact solve, and its sum of
 // squares as lsq::fit sums it (each point on its own interval's polynomial, in point order), so
-// that a row's statistics are those of the report of a fit on the same knots.
-ScanRow row_of(const Problem& p, Weights weights, int J, const double* X, const int* I) {
+// that a row's statistics are those of the report of a fit on the same knots. Its criterion is
+// GCV with each inner knot counted as knot_cost parameters more: GCV itself for knot_cost 0.
+ScanRow row_of(const Problem& p, Weights weights, int J, const double* X, const int* I,
+               double knot_cost = 0.0) {
   Problem q = p;
   q.J = J, q.X = X, q.I = I;
-  const Solution solution = solve(q);
   Statistics s;
+  s.rank = rank(q);
+  const Solution solution = solve(q, s.rank);
   s.weights = weights;
   s.N = s.counted = p.N;
   for (int i = 1; i <= p.N; i++) {
@@ -25,14 +28,16 @@ ScanRow row_of(const Problem& p, Weights weights, int J, const double* X, const 
     s.RSS += p.w != nullptr ? p.w[i] * (r * r) : r * r;
     s.counted -= p.w != nullptr && p.w[i] == 0.0;
   }
-  s.rank = rank(q);
+  const double n = s.counted, left = n - s.rank - knot_cost * (J - 1);
   return {.J = J,
           .rank = s.rank,
           .RSS = s.RSS,
           .AIC = s.AIC(),
           .BIC = s.BIC(),
           .GCV = s.GCV(),
-          .criterion = s.GCV()};
+          .criterion = knot_cost == 0.0 ? s.GCV()
+                       : left > 0.0     ? n * s.RSS / (left * left)
+                                        : NAN};
 }
 
 // The row of least criterion, the first of several equal ones; row 0 when none is defined.
@@ -267,12 +272,7 @@ class FreeKnots {
     const int J = static_cast<int>(X.size()) - 2;
     std::vector<int> I(static_cast<std::size_t>(p_.N) + 1);
     assign_intervals(p_.x, p_.N, X.data(), J, I.data());
-    ScanRow row = row_of(p_, weights_, J, X.data(), I.data());
-    double n = p_.N;
-    if (p_.w != nullptr)
-      for (int i = 1; i <= p_.N; i++) n -= p_.w[i] == 0.0;
-    const double left = n - row.rank - free_knot_cost * (J - 1);
-    row.criterion = left > 0.0 ? n * row.RSS / (left * left) : NAN;
+    ScanRow row = row_of(p_, weights_, J, X.data(), I.data(), free_knot_cost);
     row.start_RSS = start_RSS;
     return row;
   }

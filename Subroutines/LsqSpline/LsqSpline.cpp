@@ -543,6 +543,7 @@ Solution solve_ranked(const Problem& p, int problem_rank) {
 }  // namespace
 
 Solution solve(const Problem& p) { return solve_ranked(p, rank(p)); }
+Solution solve(const Problem& p, int problem_rank) { return solve_ranked(p, problem_rank); }
 
 int Solution::interval(double at) const {
   const double* X = knots.data();

@@ -99,6 +99,8 @@ struct Solution {
 // of lowest degree through the (weighted) mean ordinate at each. The result does not depend on
 // the scale of the weights.
 Solution solve(const Problem& p);
+// The same for a problem whose rank() the caller has already counted.
+Solution solve(const Problem& p, int problem_rank);
 
 // The rank of the problem: the dimension of the spline space (the distinct inner knots, M - 1
 // continuous derivatives) on the distinct abscissae of the points whose weight is not 0, counted
