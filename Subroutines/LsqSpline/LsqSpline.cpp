@@ -877,12 +877,10 @@ void fit_robustly(const Problem& p, Robust kind, Fit& f) {
 
 }  // namespace
 
-double Fit::variance_multiplier() const {
+double Fit::error_scale() const {
   if (stats.rank < stats.parameters || exact.covariance.empty()) return NAN;
-  if (is_robust()) return robust.band_factor;
-  if (stats.weights == Weights::sigmas) return 1.0;
-  const double sigma = stats.sigma();
-  return sigma * sigma;
+  if (is_robust()) return std::sqrt(robust.band_factor);
+  return stats.weights == Weights::sigmas ? 1.0 : stats.sigma();
 }
 
 double Fit::quantile(double level) const {
@@ -993,7 +991,7 @@ void Spline::values(std::span<const double> t, std::span<double> out, int order)
 }
 
 double Spline::standard_error(double t) const {
-  return std::sqrt(fit_.variance_multiplier() * fit_.exact.variance_factor(t));
+  return fit_.error_scale() * std::sqrt(fit_.exact.variance_factor(t));
 }
 
 std::pair<double, double> Spline::confidence_limits(double t, double level) const {

@@ -251,10 +251,11 @@ struct Fit {
   }
   // Whether the curve is a robust one (the steps of a robust fit left the least-squares fit).
   bool is_robust() const { return robust.kind != Robust::none && robust.iterations > 0; }
-  // The variance of the fitted curve at t over exact.variance_factor(t): sigma^2 of the fit, 1
-  // for known sigmas, the robust fit's band_factor; NaN where the band has no meaning (the data
-  // leave the spline undetermined, no degree of freedom is left, a robust scale of 0).
-  double variance_multiplier() const;
+  // The standard error of the fitted curve at t is error_scale() sqrt(exact.variance_factor(t)):
+  // sigma of the fit, 1 for known sigmas, the root of a robust fit's band_factor; NaN where the
+  // band has no meaning (the data leave the spline undetermined, no degree of freedom is left, a
+  // robust scale of 0).
+  double error_scale() const;
   // The factor of the standard error in confidence limits of that level (0 < level < 1): the
   // quantile of statistics, or of the normal distribution for a robust curve.
   double quantile(double level = 0.95) const;
