@@ -339,19 +339,6 @@ KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J, Rob
   };
   KnotChoice c = choose(p);
   if (robust == Robust::none) return c;
-  // The first robust fit: on equal-count knots, one interval per robust_start_points points
-  // that count or more (at most the J asked), unless least squares chose more.
-  if (c.asked > 0) {
-    int counted = 0;
-    for (int i = 1; i <= p.N; i++) counted += p.w == nullptr || p.w[i] > 0.0;
-    const int start = std::min(c.largest, counted / robust_start_points);
-    if (start > static_cast<int>(c.knots.size()) - 1) {
-      std::vector<double> X(static_cast<std::size_t>(start) + 2);
-      std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
-      place_knots_evenly(p.x, p.N, start, X.data(), I.data());
-      c.knots = plain(X);
-    }
-  }
   // The robust fit on the knots chosen, and the choice again on its weights.
   std::vector<double> combined(static_cast<std::size_t>(p.N) + 1), X(1, 0.0);
   std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
@@ -363,9 +350,12 @@ KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J, Rob
     Problem q = p;
     q.J = knots_J, q.X = X.data(), q.I = I.data();
     const Fit robust_fit = fit(q, {Method::exact, weights, 0.0, robust});
-    for (int i = 1; i <= p.N; i++)
-      combined[static_cast<std::size_t>(i)] =
-          (p.w != nullptr ? p.w[i] : 1.0) * robust_fit.robust.weights[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= p.N; i++) {
+      const std::size_t k = static_cast<std::size_t>(i);
+      const double w = p.w != nullptr ? p.w[i] : 1.0;
+      const double u = std::sqrt(w) * (p.y[i] - robust_fit.fitted[k]) / robust_fit.robust.scale;
+      combined[k] = std::fabs(u) < bisquare_c ? w * robust_fit.robust.weights[k] : 0.0;
+    }
     q = p;
     q.w = combined.data();
     KnotChoice next = choose(q);

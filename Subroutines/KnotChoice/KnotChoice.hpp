@@ -35,15 +35,13 @@
 // asked for. The cost grows as N J^2: about 0.9 s for 2,048 points and 40 intervals on two cores.
 // With given knots (fit_choosing_knots' start), their number is kept and their inner knots move.
 //
-// For a robust fit the choice is made on the robust fit's weights: a robust fit, the choice made
-// again with each point's weight times its robust weight (so that wild points neither add knots
-// nor count in the criterion; a rejected point does not count at all), a robust fit on the knots
-// chosen, and so on until the knots no longer change, robust_rounds times at most. The first
-// robust fit is made on the knots least squares chooses, or on equal-count knots of one
-// interval per robust_start_points points that count (at most the J asked) when that is more:
-// the few knots that least squares chooses in the presence of wild points would leave the
-// curve's own features in the residuals, where the robust weights would take them for wild
-// points and the choice would stay with too few knots.
+// For a robust fit the choice is made on the robust fit's weights: the knots least squares
+// chooses are fitted robustly, the choice is made again with each point's weight times its robust
+// weight, leaving out the points whose standardised residual |u| is bisquare_c or more (those
+// Tukey's bisquare rejects; Huber's psi would still give them some weight, enough for a few gross
+// outliers to hold the choice at too few knots), a robust fit on the knots chosen, and so on
+// until the knots no longer change, robust_rounds times at most. Wild points then neither add
+// knots nor count in the criterion.
 #pragma once
 
 #include <cmath>
@@ -62,7 +60,6 @@ inline constexpr double free_knot_cost = 1.5;   // parameters per free knot in G
 inline constexpr double min_separation = 1e-6;  // the narrowest free interval, of the span
 inline constexpr int stall_limit = 6;           // J tried without improvement: free knots stop
 inline constexpr int robust_rounds = 4;         // choices on robust weights at most
-inline constexpr int robust_start_points = 5;   // points per interval of the first robust fit
 
 // One fit of a scan: J intervals (equal-count ones, or for free knots the best places found)
 // and its statistics, NaN where one has no meaning. `criterion` is what the choice minimised:
