@@ -101,6 +101,7 @@ TEST(LsqSpline, RobustFitsAreThoseOfADenseIndependentReweighting) {
         EXPECT_NEAR(s.value(t), r.curve.value(t), 1e-9) << t;
         const long double se = std::sqrt(r.band_factor * r.least_squares.variance(t));
         EXPECT_NEAR(s.standard_error(t), se, 1e-7 * se) << t;
+        EXPECT_NEAR(s.confidence_limits(t).second - s.value(t), 1.959963984540054 * se, 1e-7 * se);
       }
     }
   }

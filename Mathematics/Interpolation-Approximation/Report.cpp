@@ -313,14 +313,9 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::strin
                  fit.exact_to_rounding() ? "it" : "the minimum");
   }
   // A least-squares spline is never farther from the points than their (weighted) mean, a
-  // constant spline: R2 below 0 is Powell's search stopped far off, or a fault; a robust curve
-  // may be.
-  if (s.R2() < -1e-9 && fit.is_robust())
-    std::fprintf(stderr,
-                 "%sR2 is %.4g: the robust curve lies farther from the points than their mean, "
-                 "the points it weighs down included\n",
-                 prefix, s.R2());
-  else if (s.R2() < -1e-9)
+  // constant spline: R2 below 0 is Powell's search stopped far off, or a fault. (A robust curve
+  // may be, when wild points weigh in the plain sum of squares.)
+  if (s.R2() < -1e-9 && !fit.is_robust())
     std::fprintf(stderr,
                  "%sR2 is %.4g: the fitted spline lies farther from the points than their "
                  "mean%s\n",
