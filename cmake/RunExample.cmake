@@ -2,16 +2,17 @@
 # each fit with the plot script when gnuplot is installed.
 #   cmake -DSPLINEFIT=<program> -DEXAMPLES=<examples dir> -DSCRATCH=<scratch dir>
 #         -DPLOT_SCRIPT=<plot/splinefit.gp> -P RunExample.cmake
-# docs/example.png, docs/unix-time.png and docs/free-knots.png are copies of the automatic,
-# unix-time and free-knots examples' pictures, made with
+# docs/example.png, docs/unix-time.png, docs/free-knots.png and docs/robust.png are copies of the
+# automatic, unix-time, free-knots and robust examples' pictures, made with
 #   cmake --workflow --preset example
 #   cp build/default/example-run/automatic/data/damped.png docs/example.png
 #   cp build/default/example-run/unix-time/data/temps.png docs/unix-time.png
 #   cp build/default/example-run/free-knots/data/damped.png docs/free-knots.png
+#   cp build/default/example-run/robust/data/line.png docs/robust.png
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}")
 find_program(GNUPLOT gnuplot)
-foreach(example automatic:damped knots-file:damped unix-time:temps free-knots:damped)  # directory:data set
+foreach(example automatic:damped knots-file:damped unix-time:temps free-knots:damped robust:line)  # directory:data set
   string(REPLACE ":" ";" directory_and_name "${example}")
   list(GET directory_and_name 0 example)
   list(GET directory_and_name 1 name)
