@@ -23,7 +23,9 @@
 #
 # Blocks of the fit report: index 0 the title line, then one "name<TAB>value" line per statistic
 # (a value may be the word undefined); index 1 the band on the table's abscissae (x, s, se, lower,
-# upper); index 2 every data point (x, y, s(x), y - s(x)); with knots chosen by the data, index 3
+# upper); index 2 every data point (x, y, s(x), y - s(x) and, for a robust fit, the point's robust
+# weight, which colours it: grey at 1 through orange to red near 0, a red ring at 0, rejected);
+# with knots chosen by the data, index 3
 # the intervals tried (J, RSS, rank, AIC, BIC, GCV, criterion, chosen). A band that was left out
 # is a block of comment lines only, which gnuplot does not count as a block: the residuals are
 # then index 1.
@@ -105,13 +107,15 @@ if (system(sprintf("test -r '%s' && echo yes", report)) eq "yes") {
   fit_sigma = "undefined"
   fit_R2 = "undefined"
   fit_knots = 0
+  fit_robust = "none"
   set datafile separator "\t"
   stats report index 0 using ((strcol(1) eq "N") ? (fit_N = column(2)) : 0, \
                               (strcol(1) eq "method") ? (fit_method = strcol(2)) : 0, \
                               (strcol(1) eq "RSS") ? (fit_RSS = strcol(2)) : 0, \
                               (strcol(1) eq "sigma") ? (fit_sigma = strcol(2)) : 0, \
                               (strcol(1) eq "R2") ? (fit_R2 = strcol(2)) : 0, \
-                              (strcol(1) eq "knots") ? (fit_knots = column(2)) : 0, 0) nooutput
+                              (strcol(1) eq "knots") ? (fit_knots = column(2)) : 0, \
+                              (strcol(1) eq "robust") ? (fit_robust = strcol(2)) : 0, 0) nooutput
   set datafile separator whitespace
   have_report = (fit_N == ndata)
 }
@@ -129,9 +133,11 @@ if (have_report) {
   statistic(v) = (v eq "undefined") ? v : sprintf("%.4g", v + 0)
   method_name = (fit_method eq "0") ? "0 (Powell)" : \
                 (fit_method eq "1") ? "1 (exact least squares)" : fit_method
-  Summary = sprintf("M = %d,   J = %d,   method %s,   RSS = %s,   σ = %s,   R² = %s", M, J, \
-                    method_name, statistic(fit_RSS), statistic(fit_sigma), statistic(fit_R2))
+  Summary = sprintf("M = %d,   J = %d,   method %s%s,   RSS = %s,   σ = %s,   R² = %s", M, J, \
+                    method_name, (fit_robust eq "none") ? "" : ", robust: ".fit_robust, \
+                    statistic(fit_RSS), statistic(fit_sigma), statistic(fit_R2))
 }
+have_robust = have_report ? (fit_robust ne "none") : 0
 # The plot element for the band, first in the top panel's plot command so that it lies behind.
 band_area = !have_band ? "" : sprintf("'%s' index 1 using 1:4:5 with filledcurves \
   fillcolor rgb '#bfd5ec' fillstyle solid 1.0 noborder title '95%% confidence band',", report)
@@ -141,6 +147,21 @@ data_points = have_report ? sprintf("'%s' index %d using 1:2", report, residual_
                           : sprintf("'%s' skip 1 index 0 using 1:2", results)
 spline_curve = have_band ? sprintf("'%s' index 1 using 1:2", report) \
                          : sprintf("'%s' skip 1 index 2 using 1:2", results)
+# The plot elements of the data points in the top panel and of the residuals, column 2 or 4: grey
+# points, or for a robust fit points coloured by their robust weight and rings for the rejected.
+points_of(column_no, titled) = !have_robust ? sprintf("%s with points pointtype 7 pointsize 0.5 \
+  linecolor rgb '#808080' %s,", (column_no == 2 ? data_points : \
+  sprintf("'%s' index %d using 1:4", report, residual_index)), titled ? "title 'data'" : "notitle") \
+  : sprintf("'%s' index %d using 1:(column(5) > 0 ? column(%d) : NaN):5 with points pointtype 7 \
+  pointsize 0.6 linecolor palette %s, '%s' index %d using 1:(column(5) == 0 ? column(%d) : NaN) \
+  with points pointtype 6 pointsize 1.3 linewidth 1.5 linecolor rgb '#d62728' %s,", report, \
+  residual_index, column_no, titled ? "title 'data, by robust weight (grey 1, red 0)'" : "notitle", \
+  report, residual_index, column_no, titled ? "title 'rejected'" : "notitle")
+set palette defined (0 '#d62728', 0.5 '#ff7f0e', 1 '#808080')
+set cbrange [0:1]
+unset colorbox
+data_plot = points_of(2, 1)
+residual_plot = have_report ? points_of(4, 0) : ""
 
 # Panel edges as screen fractions, [top, bottom] for each panel from the top: data, residuals
 # (with a report only), first and second derivatives.
@@ -151,6 +172,7 @@ if (have_report) {
     page_height = 1450
     do for [k = 1:8] { Edge[k] = 0.9 - 0.75 * (0.9 - Edge[k]) }
   }
+  if (have_robust) { Edge[1] = Edge[1] - 0.02 }  # room for the key's third row
 } else {
   page_height = 1000
   array Edge[8] = [0.93, 0.45, 0, 0, 0.43, 0.27, 0.25, 0.07]
@@ -190,7 +212,7 @@ if (have_report) {
   set key top right box opaque
 }
 plot @band_area \
-     @data_points with points pointtype 7 pointsize 0.5 linecolor rgb "#808080" title "data", \
+     @data_plot \
      @envelope_points \
      @spline_curve with lines linewidth 2 linecolor rgb "#1f77b4" title "fitted spline", \
      results skip 1 index 1 using 1:2 with points pointtype 13 pointsize 1.4 \
@@ -226,8 +248,7 @@ if (have_report) {
   stats report index residual_index using 4 nooutput
   set ytics nice_step((STATS_max - STATS_min) / 3)
   set format y "%g"
-  plot report index residual_index using 1:4 with points pointtype 7 pointsize 0.5 \
-         linecolor rgb "#808080", \
+  plot @residual_plot \
        0 with lines linewidth 1 linecolor rgb "#404040"
   range_file = results
   range_index = 2
@@ -285,4 +306,5 @@ if (have_report && have_scan) {
 unset multiplot
 unset output
 set print "-"
-print "splinefit.gp: wrote ".picture.", the data points from ".(have_report ? report : results)
+print "splinefit.gp: wrote ".picture.", the data points from ".(have_report ? report : results). \
+      (have_robust ? ", coloured by their robust weights" : "")

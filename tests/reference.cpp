@@ -93,8 +93,8 @@ Real Spline::variance(Real at) const {  // |R^-T P^T b|^2
   return sum;
 }
 
-Spline fit(const std::vector<double>& x, const std::vector<double>& y,
-           const std::vector<double>& w, int M, const std::vector<double>& X) {
+Spline fit(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w,
+           int M, const std::vector<double>& X) {
   std::vector<Real> breaks;
   std::vector<int> count;
   for (std::size_t j = 1; j + 1 < X.size(); j++)
@@ -107,8 +107,10 @@ Spline fit(const std::vector<double>& x, const std::vector<double>& y,
   // The ends beyond every point and knot by the width of the piece beside them.
   const Real low = std::min(lo, breaks.empty() ? lo : breaks.front());
   const Real high = std::max(hi, breaks.empty() ? hi : breaks.back());
-  const Real before = low - std::max((breaks.empty() ? high : breaks.front()) - low, (high - low) / 1024);
-  const Real after = high + std::max(high - (breaks.empty() ? low : breaks.back()), (high - low) / 1024);
+  const Real before =
+      low - std::max((breaks.empty() ? high : breaks.front()) - low, (high - low) / 1024);
+  const Real after =
+      high + std::max(high - (breaks.empty() ? low : breaks.back()), (high - low) / 1024);
   Spline s;
   s.M = M;
   s.t.assign(M + 1, before);
@@ -154,6 +156,56 @@ Spline fit(const std::vector<double>& x, const std::vector<double>& y,
   for (int c = 0; c < n - r; c++)
     for (int k = 0; k < n; k++) s.coefficients[k] += f[c] * null[c][k];
   return s;
+}
+
+RobustSpline robust_fit(const std::vector<double>& x, const std::vector<double>& y,
+                        const std::vector<double>& w, int M, const std::vector<double>& X,
+                        bool bisquare) {
+  const Real c = bisquare ? 4.685L : 1.345L;
+  auto psi = [&](Real u) {
+    if (bisquare) return std::fabs(u) < c ? u * (1 - u * u / (c * c)) * (1 - u * u / (c * c)) : 0;
+    return std::max(-c, std::min(c, u));
+  };
+  auto dpsi = [&](Real u) -> Real {
+    if (bisquare) return std::fabs(u) < c ? (1 - u * u / (c * c)) * (1 - 5 * u * u / (c * c)) : 0;
+    return std::fabs(u) <= c ? 1 : 0;
+  };
+  const std::size_t n = x.size();
+  auto prior = [&](std::size_t i) -> Real { return w.empty() ? 1 : w[i]; };
+  RobustSpline r;
+  r.least_squares = r.curve = fit(x, y, w, M, X);
+  Real largest = 0;
+  for (std::size_t i = 0; i < n; i++) largest = std::max(largest, std::fabs(Real(y[i])));
+  std::vector<Real> u(n);
+  for (int step = 0; step <= 200; step++) {
+    std::vector<Real> a;
+    for (std::size_t i = 0; i < n; i++)
+      if (prior(i) > 0) a.push_back(std::sqrt(prior(i)) * std::fabs(y[i] - r.curve.value(x[i])));
+    std::sort(a.begin(), a.end());
+    r.scale = (a[(a.size() - 1) / 2] + a[a.size() / 2]) / 2 / 0.6744897501960817L;
+    r.weights.assign(n, 1);
+    std::vector<double> next(n);
+    for (std::size_t i = 0; i < n; i++) {
+      u[i] = std::sqrt(prior(i)) * (y[i] - r.curve.value(x[i])) / r.scale;
+      r.weights[i] = u[i] == 0 ? 1 : psi(u[i]) / u[i];
+      next[i] = static_cast<double>(prior(i) * r.weights[i]);
+    }
+    const Spline moved = fit(x, y, next, M, X);
+    Real most = 0;
+    for (std::size_t i = 0; i < n; i++)
+      most = std::max(most, std::fabs(moved.value(x[i]) - r.curve.value(x[i])));
+    if (most <= 1e-12L * largest) break;
+    r.curve = moved;
+  }
+  Real count = 0, psi2 = 0, slopes = 0, spread = 0;
+  for (std::size_t i = 0; i < n; i++)
+    if (prior(i) > 0) count++, psi2 += psi(u[i]) * psi(u[i]), slopes += dpsi(u[i]);
+  const Real mean = slopes / count, p = r.least_squares.rank;
+  for (std::size_t i = 0; i < n; i++)
+    if (prior(i) > 0) spread += (dpsi(u[i]) - mean) * (dpsi(u[i]) - mean);
+  const Real K = 1 + p / count * (spread / count) / (mean * mean);
+  r.band_factor = K * K * psi2 / (count - p) * r.scale * r.scale / (mean * mean);
+  return r;
 }
 
 }  // namespace reference

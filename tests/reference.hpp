@@ -27,7 +27,21 @@ struct Spline {
 // that of the coefficient of (t - break)^M, h the narrower of the two intervals beside the break
 // between distinct knots (the outer ones reaching to the outermost point or knot; the other when
 // one has no width), m the number of knots at the break.
-Spline fit(const std::vector<double>& x, const std::vector<double>& y,
-           const std::vector<double>& w, int M, const std::vector<double>& X);
+Spline fit(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w,
+           int M, const std::vector<double>& X);
+
+// A robust fit by iteratively reweighted least squares, every step a fit() above: psi Huber's
+// (c = 1.345) or, with `bisquare`, Tukey's (c = 4.685); the scale of each step the median of
+// |sqrt(w) r| over the points of weight above 0, divided by the normal quartile 0.6744897501960817;
+// steps until no fitted value moves by more than 1e-12 of the largest |y|. At the final curve:
+// the scale, the robust weights psi(u) / u and Huber's H1 variance factor.
+struct RobustSpline {
+  Spline curve, least_squares;
+  Real scale = 0, band_factor = 0;
+  std::vector<Real> weights;
+};
+RobustSpline robust_fit(const std::vector<double>& x, const std::vector<double>& y,
+                        const std::vector<double>& w, int M, const std::vector<double>& X,
+                        bool bisquare);
 
 }  // namespace reference

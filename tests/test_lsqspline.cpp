@@ -66,6 +66,87 @@ TEST(LsqSpline, MatchesADenseLeastSquaresSolveWithItsCovariance) {
   }
 }
 
+// Data(seed, n) with 8% of the points thrown off by 2 to 5 noise widths (0.115) and three by 30.
+Data with_outliers(unsigned seed, int n) {
+  Data d(seed, n);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (double& v : d.y)
+    if (u(rng) < 0.08) v += (u(rng) < 0.5 ? -0.115 : 0.115) * (2.0 + 3.0 * u(rng));
+  for (int k : {5, 50, 77}) d.y[k] += 3.5;
+  return d;
+}
+
+TEST(LsqSpline, RobustFitsAreThoseOfADenseIndependentReweighting) {
+  for (lsq::Robust robust : {lsq::Robust::huber, lsq::Robust::bisquare}) {
+    for (Weights kind : {Weights::none, Weights::sigmas}) {
+      Data d = with_outliers(31 + static_cast<int>(kind), 200);
+      std::span<const double> w = kind == Weights::none ? std::span<const double>() : d.w;
+      lsq::Spline s = lsq::fit(d.x, d.y, 3, d.knots, w, kind, robust);
+      std::vector<double> weight;
+      for (double v : w) weight.push_back(1.0 / (v * v));
+      const bool bisquare = robust == lsq::Robust::bisquare;
+      const reference::RobustSpline r =
+          reference::robust_fit(d.x, d.y, weight, 3, d.knots, bisquare);
+      EXPECT_NEAR(s.robust().scale, r.scale, 1e-9 * r.scale);
+      int downweighted = 0, rejected = 0;
+      for (std::size_t i = 0; i < d.x.size(); i++) {
+        EXPECT_NEAR(s.robust_weights()[i], r.weights[i], 1e-8) << i;
+        downweighted += r.weights[i] < 1, rejected += r.weights[i] == 0;
+      }
+      EXPECT_EQ(s.robust().downweighted, downweighted);
+      EXPECT_EQ(s.robust().rejected, rejected);
+      EXPECT_GT(bisquare ? rejected : downweighted, bisquare ? 2 : 10);
+      for (double t = -0.2; t <= 4.2; t += 0.05) {
+        EXPECT_NEAR(s.value(t), r.curve.value(t), 1e-9) << t;
+        const long double se = std::sqrt(r.band_factor * r.least_squares.variance(t));
+        EXPECT_NEAR(s.standard_error(t), se, 1e-7 * se) << t;
+        EXPECT_NEAR(s.confidence_limits(t).second - s.value(t), 1.959963984540054 * se, 1e-7 * se);
+      }
+    }
+  }
+}
+
+// Huber's fit is 95% efficient at normal errors: on clean data its curve stays within a
+// standard error of least squares, and its band is hardly wider.
+TEST(LsqSpline, HuberOnCleanNormalDataStaysCloseToLeastSquares) {
+  std::mt19937_64 rng(5);
+  std::normal_distribution<double> noise(0.0, 0.1);
+  std::vector<double> x, y;
+  for (int i = 0; i < 2000; i++)
+    x.push_back(i / 500.0), y.push_back(std::sin(2 * x.back()) + noise(rng));
+  const lsq::Spline ls = lsq::fit(x, y, 3, 10),
+                    huber = lsq::fit(x, y, 3, 10, {}, Weights::none, lsq::Robust::huber);
+  for (double t = 0; t <= 4; t += 0.02) {
+    EXPECT_LT(std::fabs(huber.value(t) - ls.value(t)), ls.standard_error(t)) << t;
+    EXPECT_NEAR(huber.standard_error(t) / ls.standard_error(t), 1.0, 0.1) << t;
+  }
+}
+
+// A scale of 0: on exact data the least-squares fit is kept as it is; on exact data with wild
+// points the steps find the curve through the others and stop there, without a band.
+TEST(LsqSpline, ARobustScaleOfZeroStopsTheSteps) {
+  std::vector<double> x, y;
+  for (int i = 0; i < 60; i++)
+    x.push_back(i / 15.0), y.push_back(1 + x.back() - std::pow(x.back(), 3) / 8);
+  for (lsq::Robust robust : {lsq::Robust::huber, lsq::Robust::bisquare}) {
+    const lsq::Spline ls = lsq::fit(x, y, 3, 4),
+                      s = lsq::fit(x, y, 3, 4, {}, Weights::none, robust);
+    EXPECT_TRUE(s.robust().scale_vanished && s.robust().iterations == 0);
+    EXPECT_EQ(s.robust_weights(), std::vector<double>(x.size(), 1.0));
+    for (double t = 0; t <= 4; t += 0.1) {
+      EXPECT_EQ(s.value(t), ls.value(t));
+      EXPECT_EQ(s.standard_error(t), ls.standard_error(t));
+    }
+    std::vector<double> wild = y;
+    for (int k : {3, 20, 21, 40}) wild[k] += 2.0;
+    const lsq::Spline w = lsq::fit(x, wild, 3, 4, {}, Weights::none, robust);
+    EXPECT_TRUE(w.robust().scale_vanished && w.robust().iterations > 0);
+    for (double t = 0; t <= 4; t += 0.1) EXPECT_NEAR(w.value(t), 1 + t - t * t * t / 8, 1e-9) << t;
+    EXPECT_TRUE(std::isnan(w.standard_error(1.0)));
+  }
+}
+
 // Below M + 1 distinct abscissae the fit is the lowest-degree polynomial through the mean
 // ordinates (a point of weight 0 counts for nothing). (Intervals without points: the hostile
 // designs.)
@@ -175,20 +256,21 @@ TEST(LsqSpline, HostileDesignsGiveTheFitOfAnIndependentSolve) {
 // Weights of 10^k for k from -300 to 300 (all equal, and a random spread of 10^4 times that):
 // the fit of the weights as they are, since only their ratios matter.
 TEST(LsqSpline, TheScaleOfTheWeightsDoesNotChangeTheFit) {
-  Data d(11, 150);
-  for (std::vector<double> spread : {std::vector<double>(150, 1.0), d.w}) {
-    for (double& v : spread) v = std::pow(v, 13.3);  // ratios up to 10^8 in the spread
-    lsq::Spline base = lsq::fit(d.x, d.y, 3, 12, spread, Weights::weights);
-    for (int k = -300; k <= 300; k += 20) {
-      std::vector<double> w = spread;
-      for (double& v : w) v *= std::pow(10.0, k - 4 * (k > 0));
-      lsq::Spline s = lsq::fit(d.x, d.y, 3, 12, w, Weights::weights);
-      double worst = 0;
-      for (double t = 0; t <= 4; t += 0.01)
-        worst = std::max(worst, std::fabs(s.value(t) - base.value(t)));
-      EXPECT_LE(worst, 1e-12) << k;
+  Data d = with_outliers(11, 150);
+  for (lsq::Robust robust : {lsq::Robust::none, lsq::Robust::bisquare})
+    for (std::vector<double> spread : {std::vector<double>(150, 1.0), d.w}) {
+      for (double& v : spread) v = std::pow(v, 13.3);  // ratios up to 10^8 in the spread
+      lsq::Spline base = lsq::fit(d.x, d.y, 3, 12, spread, Weights::weights, robust);
+      for (int k = -300; k <= 300; k += 20) {
+        std::vector<double> w = spread;
+        for (double& v : w) v *= std::pow(10.0, k - 4 * (k > 0));
+        lsq::Spline s = lsq::fit(d.x, d.y, 3, 12, w, Weights::weights, robust);
+        double worst = 0;
+        for (double t = 0; t <= 4; t += 0.01)
+          worst = std::max(worst, std::fabs(s.value(t) - base.value(t)));
+        EXPECT_LE(worst, 1e-12) << k;
+      }
     }
-  }
 }
 
 // The calls of tests/data/library/refusals.txt.

@@ -427,6 +427,10 @@ const Setting parameter_settings[parameter_count] = {
      "optional, after Weights: 0 J intervals or the knots file, 1 the number of intervals chosen "
      "by the data (J at most), 2 free knots",
      0, 2, "0, 1 or 2", false, true},
+    {"Robust",
+     "optional, after Knots: 0 least squares, 1 a robust fit with Huber's psi, 2 with Tukey's "
+     "bisquare (needs Method 1)",
+     0, 2, "0, 1 or 2", false, true},
 };
 
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp) {
@@ -437,7 +441,8 @@ std::array<double, parameter_count> values_of(const ComputationalParameters& cp)
           double(cp.Nmax),
           double(static_cast<int>(cp.Method)),
           double(static_cast<int>(cp.Weights)),
-          double(static_cast<int>(cp.Knots))};
+          double(static_cast<int>(cp.Knots)),
+          double(static_cast<int>(cp.Robust))};
 }
 
 bool accepts(const Setting& setting, double value, int ii) {
@@ -491,9 +496,9 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   ComputationalParameters cp;
   in.skip_line();  // heading
   double real = 0.0;
-  int method = 0, weights = 0, knots = 0;
-  int* integers[] = {&cp.Nout, &cp.Precision, nullptr,  &cp.Envelope,
-                     &cp.Nmax, &method,       &weights, &knots};
+  int method = 0, weights = 0, knots = 0, robust = 0;
+  int* integers[] = {&cp.Nout, &cp.Precision, nullptr, &cp.Envelope, &cp.Nmax,
+                     &method,  &weights,      &knots,  &robust};
   int lines[parameter_count] = {};
   for (int k = 0; k < parameter_count; k++) {
     const Setting& setting = parameter_settings[k];
@@ -510,6 +515,12 @@ ComputationalParameters parse_computational_parameters(std::string_view text,
   cp.Method = static_cast<lsq::Method>(method);
   cp.Weights = static_cast<lsq::Weights>(weights);
   cp.Knots = static_cast<lsq::Knots>(knots);
+  cp.Robust = static_cast<lsq::Robust>(robust);
+  if (cp.Robust != lsq::Robust::none && cp.Method == lsq::Method::powell)
+    input_fault(
+        name, lines[8],
+        "Robust is " + std::to_string(robust) +
+            ", but Method is 0; a robust fit uses the exact least-squares solve (Method 1)");
   return cp;
 }
 

@@ -58,6 +58,7 @@ struct RunControl {
 // the weight column is not used, 1 it holds weights w >= 0 (the fit minimises the sum of w r^2),
 // 2 it holds standard deviations sigma > 0 of the ordinates (w = 1 / sigma^2). Knots: 0 J intervals
 // or the knots file, 1 the number of intervals chosen by the data (at most J), 2 free knots.
+// Robust: 0 least squares, 1 a robust fit with Huber's psi, 2 with Tukey's bisquare.
 struct ComputationalParameters {
   int Nout = 0, Precision = 0;
   double criterion = 0.0;
@@ -65,6 +66,7 @@ struct ComputationalParameters {
   lsq::Method Method = lsq::Method::powell;   // the file's 0 and 1
   lsq::Weights Weights = lsq::Weights::none;  // the file's 0, 1 and 2
   lsq::Knots Knots = lsq::Knots::given;       // the file's 0, 1 and 2
+  lsq::Robust Robust = lsq::Robust::none;     // the file's 0, 1 and 2
 };
 
 // One numeric setting of Control.dat or Computational-parameters.dat: its name, what it means,
@@ -83,9 +85,9 @@ struct Setting {
 // ix, iy, iw, ii, M and J, in the order of Control.dat.
 constexpr int control_count = 6;
 extern const Setting control_settings[control_count];
-// Nout, Precision, criterion, Envelope, Nmax, Method, Weights and Knots, in the order of the
-// parameter file; values_of gives a parsed file's values in the same order.
-constexpr int parameter_count = 8;
+// Nout, Precision, criterion, Envelope, Nmax, Method, Weights, Knots and Robust, in the order of
+// the parameter file; values_of gives a parsed file's values in the same order.
+constexpr int parameter_count = 9;
 extern const Setting parameter_settings[parameter_count];
 std::array<double, parameter_count> values_of(const ComputationalParameters& cp);
 

@@ -109,10 +109,45 @@ std::string how_chosen(const lsq::KnotChoice& c) {
                   row.J, lsq::free_knot_cost, c.scan.back().J, row.RSS, row.start_RSS);
   }
   std::string how = text;
+  if (c.robust != lsq::Robust::none)
+    how += "; chosen on the weights of the robust fit (" + std::to_string(c.rounds) +
+           (c.rounds == 1 ? " round" : " rounds") +
+           "), which weigh the sums of squares of the scan";
   if (c.asked > c.largest)
     how += " (J lowered from " + std::to_string(c.asked) + " to " + std::to_string(c.largest) +
            ", the most that equal-count knots allow for the points)";
   return how;
+}
+
+const char* robust_name(lsq::Robust kind) {
+  return kind == lsq::Robust::huber ? "huber" : "bisquare";
+}
+
+// The robust fit's lines: its kind with a comment saying what was done, its scale, steps and the
+// points it weighed down.
+void write_robust(std::FILE* f, const lsq::RobustFit& r) {
+  char what[300];
+  if (r.iterations == 0)
+    std::snprintf(what, sizeof what,
+                  "the scale of the residuals is 0 (more than half the points lie on the "
+                  "least-squares curve): the least-squares fit is kept");
+  else
+    std::snprintf(what, sizeof what,
+                  "%s with c = %g, by iteratively reweighted least squares from the "
+                  "least-squares fit%s",
+                  r.kind == lsq::Robust::huber ? "Huber's psi" : "Tukey's bisquare",
+                  r.kind == lsq::Robust::huber ? lsq::huber_c : lsq::bisquare_c,
+                  !r.settled         ? ", not settled after the most steps allowed"
+                  : r.scale_vanished ? ", stopped where the scale of the residuals fell to 0"
+                                     : "");
+  std::fprintf(f,
+               "robust\t%s\n# robust: %s; scale s = median |sqrt(w) r| / 0.6745 at the final "
+               "curve; downweighted: points of robust weight below 1, rejected: of robust weight "
+               "0; RSS and the statistics are those of the robust curve\n",
+               robust_name(r.kind), what);
+  statistic(f, "scale", r.scale, "");
+  std::fprintf(f, "robust_iterations\t%d\ndownweighted\t%d\nrejected\t%d\n", r.iterations,
+               r.downweighted, r.rejected);
 }
 
 // The scan after the residuals: a row per J tried.
@@ -164,6 +199,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
                        "counted, dof and the criteria"
                      : "standard deviations sigma, taken as known; the fit minimises chi2, the "
                        "sum of (r / sigma)^2");
+  if (fit.robust.kind != lsq::Robust::none) write_robust(f, fit.robust);
   const char* no_dof = "no degrees of freedom are left (dof = 0)";
   const char* no_log = "RSS is 0, so ln(RSS / N) is not finite";
   statistic(f, "RSS", s.RSS, "");
@@ -184,16 +220,26 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
     statistic(f, "p_chi2", s.p_chi2(), no_dof);
   }
 
-  std::fprintf(f, "\n\n# Confidence band of the fitted curve, 95%%: s -/+ t se\n");
+  if (fit.is_robust())
+    std::fprintf(f,
+                 "\n\n# Confidence band of the fitted curve, 95%%: s -/+ z se, with Huber's "
+                 "covariance of the robust fit and the normal quantile z\n");
+  else
+    std::fprintf(f, "\n\n# Confidence band of the fitted curve, 95%%: s -/+ t se\n");
   if (s.rank < s.parameters) {
     std::fprintf(f, "# left out: the data leave the spline undetermined (rank %d of %d)\n", s.rank,
                  s.parameters);
   } else if (s.dof() <= 0) {
     std::fprintf(f, "# left out: no degrees of freedom are left to estimate sigma (dof = 0)\n");
+  } else if (std::isnan(fit.error_scale())) {
+    std::fprintf(f, "# left out: Huber's covariance has no meaning here (%s)\n",
+                 fit.robust.scale_vanished ? "the scale of the residuals is 0"
+                                           : "the mean of psi' is not above 0");
   } else {
-    // Known standard deviations: se from them as they are, and the normal quantile.
-    const double t = s.quantile();
-    const double scale = s.weights == lsq::Weights::sigmas ? 1.0 : s.sigma();
+    // Known standard deviations: se from them as they are, and the normal quantile; a robust
+    // fit: Huber's covariance and the normal quantile.
+    const double t = fit.quantile();
+    const double scale = fit.error_scale();
     std::fprintf(f, "# x\ts(x)\tse(x)\tlower\tupper\n");
     OutputBuffer out(f);
     RowStream rows(out, report_row(5));  // x, s, se, lower, upper
@@ -212,15 +258,19 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
     out.flush();
   }
 
-  std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual\n");
+  const bool robust = fit.robust.kind != lsq::Robust::none;
+  std::fprintf(f, "\n\n# Residuals, in ascending abscissa\n# x\ty\tfit\tresidual%s\n",
+               robust ? "\trobust_weight" : "");
   OutputBuffer out(f);
-  write_rows(out, report_row(4), static_cast<std::size_t>(p.N),
-             [fitted = fit.fitted.data(), x = p.x, y = p.y](std::size_t row, double* values) {
+  write_rows(out, report_row(robust ? 5 : 4), static_cast<std::size_t>(p.N),
+             [&fit, x = p.x, y = p.y, robust](std::size_t row, double* values) {
                const int i = static_cast<int>(row) + 1;
+               const double fitted = fit.fitted[static_cast<std::size_t>(i)];
                values[0] = x[i];
                values[1] = y[i];
-               values[2] = fitted[i];
-               values[3] = y[i] - fitted[i];
+               values[2] = fitted;
+               values[3] = y[i] - fitted;
+               if (robust) values[4] = fit.robust.weights[static_cast<std::size_t>(i)];
                return true;
              });
   out.flush();
@@ -263,8 +313,9 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::strin
                  fit.exact_to_rounding() ? "it" : "the minimum");
   }
   // A least-squares spline is never farther from the points than their (weighted) mean, a
-  // constant spline: R2 below 0 is Powell's search stopped far off, or a fault.
-  if (s.R2() < -1e-9)
+  // constant spline: R2 below 0 is Powell's search stopped far off, or a fault. (A robust curve
+  // may be, when wild points weigh in the plain sum of squares.)
+  if (s.R2() < -1e-9 && !fit.is_robust())
     std::fprintf(stderr,
                  "%sR2 is %.4g: the fitted spline lies farther from the points than their "
                  "mean%s\n",
@@ -279,6 +330,32 @@ void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::strin
                  "its %d intervals (%s); %s names them all and says what the fit did\n",
                  prefix, s.rank, s.parameters, fit.undetermined.size(), p.J,
                  list_of(fit.undetermined, 4).c_str(), report.c_str());
+  warn_about_robust(fit, report);
+}
+
+void warn_about_robust(const lsq::Fit& fit, const std::string& report) {
+  const lsq::RobustFit& r = fit.robust;
+  if (r.kind == lsq::Robust::none) return;
+  const char* prefix = "splinefit: warning: ";
+  if (r.scale_vanished && r.iterations == 0)
+    std::fprintf(stderr,
+                 "%sthe scale of the residuals is 0: more than half the points lie on the "
+                 "least-squares curve, which a robust fit cannot weigh; the least-squares fit is "
+                 "kept\n",
+                 prefix);
+  else if (r.scale_vanished)
+    std::fprintf(stderr,
+                 "%sthe scale of the residuals fell to 0 after %d robust steps (more than half "
+                 "the points lie on the curve); the fit stops there, without a confidence band\n",
+                 prefix, r.iterations);
+  if (!r.settled)
+    std::fprintf(stderr, "%sthe robust fit had not settled after %d steps; %s has its last step\n",
+                 prefix, r.iterations, report.c_str());
+  if (r.rank < fit.stats.rank)
+    std::fprintf(stderr,
+                 "%sthe points the robust fit rejects leave its spline undetermined (rank %d of "
+                 "%d); it has the smallest jumps of the highest derivative there\n",
+                 prefix, r.rank, fit.stats.rank);
 }
 
 void warn_about_choice(const lsq::KnotChoice& choice, const std::string& knots_file) {

@@ -20,6 +20,10 @@
 // times se, or of the normal distribution when standard deviations are given and se uses them
 // as they are), or a comment why it is left out; after two more blank lines every point with its
 // fitted value and residual.
+// A robust fit adds, after the counts, the lines robust (huber or bisquare, with a comment
+// saying what was done), scale, robust_iterations, downweighted and rejected; its band is
+// s -/+ z se with Huber's covariance and the normal quantile z; and its residual block has a
+// fifth column, the robust weight of each point.
 // With knots chosen by the data (`choice`; null otherwise) the counts are followed by the line
 // "knots<TAB>1" or 2 and a comment saying how they were chosen, and the residuals by two blank
 // lines and the scan: J, RSS, rank, AIC, BIC, GCV, the criterion the choice minimised and 1 on the
@@ -34,6 +38,11 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
 // spline the data leave undetermined (rank below the number of parameters), whose full account
 // is the comment line of the fit report, named `report`.
 void warn_about_fit(const lsq::Problem& p, const lsq::Fit& fit, const std::string& report);
+
+// The warnings about a robust fit (called by warn_about_fit): a scale of 0, which keeps the
+// least-squares fit or stops the steps; steps that did not settle; points rejected so that the
+// data leave the robust spline undetermined.
+void warn_about_robust(const lsq::Fit& fit, const std::string& report);
 
 // The warnings about knots the data chose: the choice fell on the largest J tried (the data may
 // want more intervals); more knots than a knots file holds, so that `knots_file` cannot be read

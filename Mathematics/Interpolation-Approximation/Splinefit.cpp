@@ -146,7 +146,7 @@ std::optional<lsq::KnotChoice> set_up_knots(int intervals, const ComputationalPa
   if (!chosen) return std::nullopt;
   std::optional<lsq::KnotChoice> choice;
   try {
-    choice = lsq::choose_knots(model_problem(), cp.Weights, cp.Knots, intervals);
+    choice = lsq::choose_knots(model_problem(), cp.Weights, cp.Knots, intervals, cp.Robust);
   } catch (const lsq::SplineError& error) {
     input_fault(data_name, 0, error.what());
   }
@@ -312,7 +312,7 @@ int run() {
   check_table_size(cp.Nout);
   if (cp.Method == lsq::Method::powell) data_points.join();
 
-  const lsq::Settings settings{cp.Method, cp.Weights, cp.criterion};
+  const lsq::Settings settings{cp.Method, cp.Weights, cp.criterion, cp.Robust};
   lsq::Fit fit;
   try {
     fit = fit_model(settings);

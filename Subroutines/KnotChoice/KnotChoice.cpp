@@ -325,21 +325,61 @@ KnotChoice choose_free(const Problem& p, Weights weights, int J) {
 
 }  // namespace
 
-KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J) {
+KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J, Robust robust) {
   if (std::string fault = problem_fault(p); !fault.empty()) throw SplineError(fault);
   if (way == Knots::count && J < 1)
     throw SplineError("the number of intervals to choose from must be 1 or more, not " +
                       std::to_string(J));
   if (way == Knots::free && J <= 0 && (p.X == nullptr || p.J < 1))
     throw SplineError("free knots need 1 or more intervals, or knots to start from");
-  if (way == Knots::count) return choose_count(p, weights, J);
-  if (way == Knots::free) return choose_free(p, weights, J);
-  throw SplineError("choose_knots chooses the number of intervals or free knots");
+  if (way != Knots::count && way != Knots::free)
+    throw SplineError("choose_knots chooses the number of intervals or free knots");
+  auto choose = [&](const Problem& q) {
+    return way == Knots::count ? choose_count(q, weights, J) : choose_free(q, weights, J);
+  };
+  KnotChoice c = choose(p);
+  if (robust == Robust::none) return c;
+  // The first robust fit: on equal-count knots, one interval per robust_start_points points
+  // that count or more (at most the J asked), unless least squares chose more.
+  if (c.asked > 0) {
+    int counted = 0;
+    for (int i = 1; i <= p.N; i++) counted += p.w == nullptr || p.w[i] > 0.0;
+    const int start = std::min(c.largest, counted / robust_start_points);
+    if (start > static_cast<int>(c.knots.size()) - 1) {
+      std::vector<double> X(static_cast<std::size_t>(start) + 2);
+      std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+      place_knots_evenly(p.x, p.N, start, X.data(), I.data());
+      c.knots = plain(X);
+    }
+  }
+  // The robust fit on the knots chosen, and the choice again on its weights.
+  std::vector<double> combined(static_cast<std::size_t>(p.N) + 1), X(1, 0.0);
+  std::vector<int> I(static_cast<std::size_t>(p.N) + 1);
+  for (int round = 1; round <= robust_rounds; round++) {
+    X.resize(1);
+    X.insert(X.end(), c.knots.begin(), c.knots.end());
+    const int knots_J = static_cast<int>(c.knots.size()) - 1;
+    assign_intervals(p.x, p.N, X.data(), knots_J, I.data());
+    Problem q = p;
+    q.J = knots_J, q.X = X.data(), q.I = I.data();
+    const Fit robust_fit = fit(q, {Method::exact, weights, 0.0, robust});
+    for (int i = 1; i <= p.N; i++)
+      combined[static_cast<std::size_t>(i)] =
+          (p.w != nullptr ? p.w[i] : 1.0) * robust_fit.robust.weights[static_cast<std::size_t>(i)];
+    q = p;
+    q.w = combined.data();
+    KnotChoice next = choose(q);
+    next.robust = robust, next.rounds = round;
+    const bool same = next.knots == c.knots;
+    c = std::move(next);
+    if (same || !robust_fit.is_robust()) break;
+  }
+  return c;
 }
 
 ChosenSpline fit_choosing_knots(std::span<const double> x, std::span<const double> y, int degree,
                                 Knots way, int J, std::span<const double> w, Weights kind,
-                                std::span<const double> start) {
+                                std::span<const double> start, Robust robust) {
   // A fit first, for its checks of the points, weights, degree and knots.
   const Spline checked =
       start.empty() ? fit(x, y, degree, 1, w, kind) : fit(x, y, degree, start, w, kind);
@@ -364,8 +404,8 @@ ChosenSpline fit_choosing_knots(std::span<const double> x, std::span<const doubl
   const Problem p{degree,    given,     static_cast<int>(n),
                   xs.data(), ys.data(), ws.empty() ? nullptr : ws.data(),
                   I.data(),  X.data()};
-  KnotChoice choice = choose_knots(p, kind, way, start.empty() ? J : 0);
-  return {fit(x, y, degree, choice.knots, w, kind), std::move(choice)};
+  KnotChoice choice = choose_knots(p, kind, way, start.empty() ? J : 0, robust);
+  return {fit(x, y, degree, choice.knots, w, kind, robust), std::move(choice)};
 }
 
 }  // namespace lsq

@@ -34,6 +34,16 @@
 // chooses: where features are sharp and few, a few knots may be no better than one), or to the J
 // asked for. The cost grows as N J^2: about 0.9 s for 2,048 points and 40 intervals on two cores.
 // With given knots (fit_choosing_knots' start), their number is kept and their inner knots move.
+//
+// For a robust fit the choice is made on the robust fit's weights: a robust fit, the choice made
+// again with each point's weight times its robust weight (so that wild points neither add knots
+// nor count in the criterion; a rejected point does not count at all), a robust fit on the knots
+// chosen, and so on until the knots no longer change, robust_rounds times at most. The first
+// robust fit is made on the knots least squares chooses, or on equal-count knots of one
+// interval per robust_start_points points that count (at most the J asked) when that is more:
+// the few knots that least squares chooses in the presence of wild points would leave the
+// curve's own features in the residuals, where the robust weights would take them for wild
+// points and the choice would stay with too few knots.
 #pragma once
 
 #include <cmath>
@@ -51,6 +61,8 @@ enum class Knots { given, count, free };
 inline constexpr double free_knot_cost = 1.5;   // parameters per free knot in GCV_free
 inline constexpr double min_separation = 1e-6;  // the narrowest free interval, of the span
 inline constexpr int stall_limit = 6;           // J tried without improvement: free knots stop
+inline constexpr int robust_rounds = 4;         // choices on robust weights at most
+inline constexpr int robust_start_points = 5;   // points per interval of the first robust fit
 
 // One fit of a scan: J intervals (equal-count ones, or for free knots the best places found)
 // and its statistics, NaN where one has no meaning. `criterion` is what the choice minimised:
@@ -63,18 +75,21 @@ struct ScanRow {
 
 struct KnotChoice {
   Knots way = Knots::count;
-  std::vector<double> knots;  // the chosen knots, ascending: knots.size() - 1 intervals
-  std::vector<ScanRow> scan;  // every J tried, in ascending J
-  std::size_t chosen = 0;     // the row of the chosen knots
-  int asked = 0;              // the J asked for (0 for given knots)
-  int largest = 0;            // the largest J the scan could try: asked, lowered to 2N - 1
+  std::vector<double> knots;     // the chosen knots, ascending: knots.size() - 1 intervals
+  std::vector<ScanRow> scan;     // every J tried, in ascending J
+  std::size_t chosen = 0;        // the row of the chosen knots
+  int asked = 0;                 // the J asked for (0 for given knots)
+  int largest = 0;               // the largest J the scan could try: asked, lowered to 2N - 1
+  Robust robust = Robust::none;  // the scan's sums of squares carry its robust weights
+  int rounds = 0;                // choices made on robust weights
 };
 
 // Chooses knots for the points of p (x[1..N] ascending, y, w; degree p.M; `weights` says what w
 // is) as `way` says: count and free with J >= 1 intervals at most; free with J <= 0 starts from
-// p's knots X[1..p.J+1] and keeps their number. Throws SplineError for a problem_fault() of the
-// points, for Knots::given, and for count with J < 1.
-KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J);
+// p's knots X[1..p.J+1] and keeps their number; for a robust fit, on its weights. Throws
+// SplineError for a problem_fault() of the points, for Knots::given, and for count with J < 1.
+KnotChoice choose_knots(const Problem& p, Weights weights, Knots way, int J,
+                        Robust robust = Robust::none);
 
 // A spline fitted on knots chosen by the data, and how they were chosen.
 struct ChosenSpline {
@@ -84,9 +99,11 @@ struct ChosenSpline {
 
 // Chooses the knots for the points as choose_knots does (J intervals at most; for free knots
 // with `start` given, from those knots, J not used) and fits the spline on them (lsq::fit with
-// the knots). Throws SplineError as lsq::fit does, and for a way or J that choose_knots refuses.
+// the knots, robustly for `robust`). Throws SplineError as lsq::fit does, and for a way or J that
+// choose_knots refuses.
 ChosenSpline fit_choosing_knots(std::span<const double> x, std::span<const double> y, int degree,
                                 Knots way, int J, std::span<const double> w = {},
-                                Weights kind = Weights::none, std::span<const double> start = {});
+                                Weights kind = Weights::none, std::span<const double> start = {},
+                                Robust robust = Robust::none);
 
 }  // namespace lsq

@@ -749,9 +749,151 @@ Solution solve_ranked_checked(const Problem& p, int problem_rank) {
 
 Solution solve_checked(const Problem& p) { return solve_ranked_checked(p, rank(p)); }
 
+namespace {
+
+// The spline of coefficients c (interval j's at (j - 1)(M + 1)) at every point, each by
+// polynomial() on its own interval, into fitted[1..N]; on every core for many points.
+void values_at_points(const Problem& p, const std::vector<double>& c, std::vector<double>& fitted) {
+  const int M = p.M, N = p.N;
+  fitted.resize(static_cast<std::size_t>(N) + 1);
+  const int shares = parallel::workers(static_cast<std::size_t>(N), std::size_t{1} << 16);
+  parallel::run(shares, [&](int k) {
+    const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
+    for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
+      fitted[static_cast<std::size_t>(i)] =
+          polynomial(&c[static_cast<std::size_t>(p.I[i] - 1) * (M + 1)], M, p.X[p.I[i]], p.x[i]);
+  });
+}
+
+// psi(u) / u and psi'(u) of a robust fit (see Robust).
+double robust_weight(Robust kind, double u) {
+  const double a = std::fabs(u);
+  if (kind == Robust::huber) return a <= huber_c ? 1.0 : huber_c / a;
+  if (a >= bisquare_c) return 0.0;
+  const double q = u / bisquare_c, v = 1.0 - q * q;
+  return v * v;
+}
+double psi_slope(Robust kind, double u) {
+  const double a = std::fabs(u);
+  if (kind == Robust::huber) return a <= huber_c ? 1.0 : 0.0;
+  if (a >= bisquare_c) return 0.0;
+  const double q2 = (u / bisquare_c) * (u / bisquare_c);
+  return (1.0 - q2) * (1.0 - 5.0 * q2);
+}
+
+// The weight of point i, 1 without weights.
+double weight(const Problem& p, int i) { return p.w != nullptr ? p.w[i] : 1.0; }
+
+// median |sqrt(w) r| / 0.6744897501960817 over the points of weight above 0, for the residuals
+// r = y - fitted (the mean of the two middle values for an even count), a residual of at most
+// `zero` taken as 0: 0 when more than half the points lie on the curve to rounding.
+double residual_scale(const Problem& p, const std::vector<double>& fitted, double zero) {
+  std::vector<double> a;
+  a.reserve(static_cast<std::size_t>(p.N));
+  for (int i = 1; i <= p.N; i++)
+    if (const double w = weight(p, i); w > 0.0) {
+      const double r = p.y[i] - fitted[static_cast<std::size_t>(i)];
+      a.push_back(std::fabs(r) > zero ? std::fabs(std::sqrt(w) * r) : 0.0);
+    }
+  const auto middle = a.begin() + static_cast<std::ptrdiff_t>(a.size() / 2);
+  std::nth_element(a.begin(), middle, a.end());
+  double median = *middle;
+  if (a.size() % 2 == 0) median = 0.5 * (median + *std::max_element(a.begin(), middle));
+  return median / 0.6744897501960817;
+}
+
+// The robust fit of p (RobustFit) from its least-squares spline f.exact: the steps, the robust
+// weights and scale of the final curve, whose coefficients go to f.c, and Huber's band factor.
+void fit_robustly(const Problem& p, Robust kind, Fit& f) {
+  const int N = p.N;
+  RobustFit& r = f.robust;
+  r.kind = kind;
+  r.weights.assign(static_cast<std::size_t>(N) + 1, 1.0);
+  r.rank = f.stats.rank;
+  f.c = f.exact.c;
+  double largest = 0.0;
+  for (int i = 1; i <= N; i++)
+    if (weight(p, i) > 0.0) largest = std::max(largest, std::fabs(p.y[i]));
+  const double still = robust_settled * largest;
+  std::vector<double> fitted, next, combined(static_cast<std::size_t>(N) + 1);
+  values_at_points(p, f.c, fitted);
+  Problem q = p;
+  q.w = combined.data();
+  for (bool settled = false;;) {
+    r.scale = residual_scale(p, fitted, still);
+    if (!(r.scale > 0.0)) {
+      r.scale_vanished = true;
+      break;
+    }
+    for (int i = 1; i <= N; i++) {
+      const std::size_t k = static_cast<std::size_t>(i);
+      const double u = std::sqrt(weight(p, i)) * (p.y[i] - fitted[k]) / r.scale;
+      r.weights[k] = robust_weight(kind, u);
+      combined[k] = weight(p, i) * r.weights[k];
+    }
+    if (settled) break;
+    if (r.iterations == max_robust_steps) {
+      r.settled = false;
+      break;
+    }
+    r.rank = rank(q);
+    Solution s = solve_ranked_checked(q, r.rank);
+    values_at_points(p, s.c, next);
+    double moved = 0.0;
+    for (int i = 1; i <= N; i++)
+      moved = std::max(moved, std::fabs(next[static_cast<std::size_t>(i)] -
+                                        fitted[static_cast<std::size_t>(i)]));
+    f.c = std::move(s.c);
+    fitted.swap(next);
+    r.iterations++;
+    settled = moved <= still;
+  }
+  // The counts and Huber's band factor, at the final curve.
+  const double n = f.stats.counted, rank_p = f.stats.rank;
+  double psi2 = 0.0, slopes = 0.0, spread = 0.0;
+  std::vector<double> slope(static_cast<std::size_t>(N) + 1, 0.0);
+  for (int i = 1; i <= N; i++) {
+    const std::size_t k = static_cast<std::size_t>(i);
+    if (!(weight(p, i) > 0.0)) continue;
+    r.downweighted += r.weights[k] < 1.0;
+    r.rejected += r.weights[k] == 0.0;
+    if (r.scale_vanished) continue;
+    const double u = std::sqrt(weight(p, i)) * (p.y[i] - fitted[k]) / r.scale;
+    const double psi = u * r.weights[k];
+    psi2 += psi * psi;
+    slope[k] = psi_slope(kind, u);
+    slopes += slope[k];
+  }
+  const double mean = slopes / n;
+  if (r.scale_vanished || !(n > rank_p) || !(mean > 0.0)) return;
+  for (int i = 1; i <= N; i++)
+    if (weight(p, i) > 0.0) {
+      const double d = slope[static_cast<std::size_t>(i)] - mean;
+      spread += d * d;
+    }
+  const double K = 1.0 + rank_p / n * (spread / n) / (mean * mean);
+  r.band_factor = K * K * (psi2 / (n - rank_p)) * (r.scale * r.scale) / (mean * mean);
+}
+
+}  // namespace
+
+double Fit::error_scale() const {
+  if (stats.rank < stats.parameters || exact.covariance.empty()) return NAN;
+  if (is_robust()) return std::sqrt(robust.band_factor);
+  return stats.weights == Weights::sigmas ? 1.0 : stats.sigma();
+}
+
+double Fit::quantile(double level) const {
+  if (!is_robust()) return stats.quantile(level);
+  stats.quantile(level);  // the check of the level
+  return boost::math::quantile(boost::math::normal(), 0.5 + 0.5 * level);
+}
+
 Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
   if (std::string fault = problem_fault(p); !fault.empty()) throw SplineError(fault);
-  const int M = p.M, N = p.N;
+  if (settings.robust != Robust::none && settings.method != Method::exact)
+    throw SplineError("a robust fit needs the exact least-squares solve, not Powell's search");
+  const int N = p.N;
   Fit f;
   f.method = settings.method;
   f.stats = describe(p, settings.weights, &f.undetermined);
@@ -760,19 +902,13 @@ Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
     if (!powell) throw SplineError("Powell's search needs a minimiser");
     f.c.assign(f.exact.c.size(), 0.0);
     f.iterations = powell(p, settings.criterion, f.c);
+  } else if (settings.robust != Robust::none) {
+    fit_robustly(p, settings.robust, f);
   } else {
     f.c = f.exact.c;
   }
 
-  // The spline at every point, on every core for many points.
-  f.fitted.resize(static_cast<std::size_t>(N) + 1);
-  const int shares = parallel::workers(static_cast<std::size_t>(N), std::size_t{1} << 16);
-  parallel::run(shares, [&f, &p, shares, M, N](int k) {
-    const int last = static_cast<int>(static_cast<long long>(N) * (k + 1) / shares);
-    for (int i = 1 + static_cast<int>(static_cast<long long>(N) * k / shares); i <= last; i++)
-      f.fitted[static_cast<std::size_t>(i)] =
-          polynomial(f.coefficients(p.I[i]), M, p.X[p.I[i]], p.x[i]);
-  });
+  values_at_points(p, f.c, f.fitted);
   // The sums in point order: the (weighted) squares, the largest residual.
   double largest = -1.0;
   for (int i = 1; i <= N; i++) {
@@ -785,11 +921,12 @@ Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {
     }
   }
   // After the exact solve the spline as fitted is the exact one: RSS_min is RSS, the excess 0.
-  if (settings.method == Method::exact) {
+  if (settings.method == Method::exact && settings.robust == Robust::none) {
     f.RSS_min = f.stats.RSS;
     return f;
   }
-  // Powell's spline s and the least-squares spline s* both lie in the spline space, and the
+  // Powell's or the robust spline s and the least-squares spline s* both lie in the spline
+  // space, and the
   // residuals of s* are orthogonal to it, so RSS - RSS_min is the (weighted) sum of (s - s*)^2
   // at the points: computed that way it carries no cancellation, and is never below 0.
   double apart = 0.0;
@@ -854,14 +991,11 @@ void Spline::values(std::span<const double> t, std::span<double> out, int order)
 }
 
 double Spline::standard_error(double t) const {
-  const Statistics& s = fit_.stats;
-  if (s.rank < s.parameters || fit_.exact.covariance.empty()) return NAN;
-  const double scale = s.weights == Weights::sigmas ? 1.0 : s.sigma();
-  return scale * std::sqrt(fit_.exact.variance_factor(t));
+  return fit_.error_scale() * std::sqrt(fit_.exact.variance_factor(t));
 }
 
 std::pair<double, double> Spline::confidence_limits(double t, double level) const {
-  const double factor = fit_.stats.quantile(level);
+  const double factor = fit_.quantile(level);
   const double s = value(t), margin = factor * standard_error(t);
   return {s - margin, s + margin};
 }
@@ -879,7 +1013,7 @@ void require(bool rule, const std::string& what) {
 // the knots (automatic ones when intervals > 0), the assignment, the fit, and the integrals.
 Spline fit_on(std::vector<std::size_t> order, std::span<const double> x, std::span<const double> y,
               std::span<const double> w, Weights kind, int degree, std::vector<double> knots,
-              int intervals) {
+              int intervals, Robust robust) {
   const std::size_t n = x.size();
   const int N = static_cast<int>(n);
   std::vector<double> xs(n + 1), ys(n + 1), ws(w.empty() ? 0 : n + 1);
@@ -901,7 +1035,7 @@ Spline fit_on(std::vector<std::size_t> order, std::span<const double> x, std::sp
                   I.data(), knots.data()};
   Spline s;
   try {
-    s.fit_ = fit(p, {Method::exact, kind, 0.0});
+    s.fit_ = fit(p, {Method::exact, kind, 0.0, robust});
   } catch (const SplineError& error) {
     throw SplineError(std::string("lsq::fit: ") + error.what());
   }
@@ -916,6 +1050,10 @@ Spline fit_on(std::vector<std::size_t> order, std::span<const double> x, std::sp
   }
   s.residuals_.resize(n);
   for (std::size_t i = 0; i < n; i++) s.residuals_[order[i]] = ys[i + 1] - s.fit_.fitted[i + 1];
+  if (robust != Robust::none) {
+    s.robust_weights_.resize(n);
+    for (std::size_t i = 0; i < n; i++) s.robust_weights_[order[i]] = s.fit_.robust.weights[i + 1];
+  }
   return s;
 }
 
@@ -950,19 +1088,19 @@ std::vector<std::size_t> checked_order(std::span<const double> x, std::span<cons
 }  // namespace
 
 Spline fit(std::span<const double> x, std::span<const double> y, int degree,
-           std::span<const double> knots, std::span<const double> w, Weights kind) {
+           std::span<const double> knots, std::span<const double> w, Weights kind, Robust robust) {
   std::vector<std::size_t> order = checked_order(x, y, w, kind, degree);
   const std::string fault = knots_fault(knots);
   require(fault.empty(), fault);
-  return fit_on(std::move(order), x, y, w, kind, degree, {knots.begin(), knots.end()}, 0);
+  return fit_on(std::move(order), x, y, w, kind, degree, {knots.begin(), knots.end()}, 0, robust);
 }
 
 Spline fit(std::span<const double> x, std::span<const double> y, int degree, int intervals,
-           std::span<const double> w, Weights kind) {
+           std::span<const double> w, Weights kind, Robust robust) {
   std::vector<std::size_t> order = checked_order(x, y, w, kind, degree);
   require(intervals >= 1 && static_cast<std::size_t>(intervals) < 2 * x.size(),
           "the number of intervals must be from 1 to below twice the number of points");
-  return fit_on(std::move(order), x, y, w, kind, degree, {}, intervals);
+  return fit_on(std::move(order), x, y, w, kind, degree, {}, intervals, robust);
 }
 
 }  // namespace lsq

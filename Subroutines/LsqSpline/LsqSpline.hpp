@@ -7,6 +7,7 @@
 //   double v = s.value(2.5), slope = s.value(2.5, 1), area = s.integral(2.5);
 //   double se = s.standard_error(2.5);
 //   auto [low, high] = s.confidence_limits(2.5);    // 95%
+//   lsq::Spline r = lsq::fit(x, y, 3, 12, {}, lsq::Weights::none, lsq::Robust::bisquare);
 //
 // Beneath lsq::Spline lies the fit layer that splinefit itself calls: a Problem in the spline
 // model's 1-based arrays, the rules that place knots and weigh points, and fit(Problem, Settings),
@@ -18,6 +19,7 @@
 // lsq::SplineError, whose what() says what is wrong; nothing here ends the process.
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <span>
 #include <stdexcept>
@@ -171,11 +173,53 @@ inline double polynomial(const double* c, int M, double Xj, double t) {
   return sum;
 }
 
+// How a fit treats wild points: least squares, or an M-estimator that bounds their pull, with
+// Huber's psi (psi(u) = u for |u| <= 1.345, else 1.345 sign u) or Tukey's bisquare
+// (psi(u) = u (1 - (u / 4.685)^2)^2 for |u| < 4.685, else 0; such a point is rejected). The
+// constants give 95% efficiency at normal errors.
+enum class Robust { none, huber, bisquare };
+
+inline constexpr double huber_c = 1.345, bisquare_c = 4.685;
+inline constexpr int max_robust_steps = 200;
+// A fitted value that moves by at most this share of the largest |y| has settled; a residual of
+// at most this share of it is 0 (the curve passes through the point to rounding).
+inline constexpr double robust_settled = 1e-12;
+
 // What a fit is asked to do. More settings join here as the fit learns them.
 struct Settings {
   Method method = Method::exact;
   Weights weights = Weights::none;  // what the problem's w are, for the statistics
   double criterion = 1e-8;          // Powell's fractional tolerance
+  Robust robust = Robust::none;     // needs Method::exact
+};
+
+// A robust fit: iteratively reweighted least squares from the (weighted) least-squares spline,
+// the way the common robust-regression packages define it (R's MASS::rlm with weights as inverse
+// variances, statsmodels' RLM). Each step takes the residuals r of the current curve at the
+// points whose weight w is above 0, their scale s = median |sqrt(w) r| / 0.6744897501960817 (the
+// median absolute deviation from 0, a standard deviation for normal errors), the standardised
+// residuals u = sqrt(w) r / s and the robust weights psi(u) / u, and fits the next curve with
+// the weights w psi(u) / u. The steps stop when no fitted value moves by more than
+// robust_settled of the largest |y| (or after max_robust_steps); the scale and the robust
+// weights are then those of the final curve. A scale of 0 (more than half the points on the
+// curve, as for exact data; a residual within robust_settled of the largest |y| counts as 0)
+// stops the steps where they are: at the start the least-squares fit is kept.
+struct RobustFit {
+  Robust kind = Robust::none;
+  double scale = NAN;                  // s of the final curve
+  int iterations = 0;                  // steps taken: 0 keeps the least-squares fit
+  bool settled = true;                 // false: stopped after max_robust_steps
+  bool scale_vanished = false;         // the steps stopped at a scale of 0
+  int downweighted = 0, rejected = 0;  // points that count of robust weight below 1, and of 0
+  std::vector<double> weights;         // psi(u) / u of each point, 1..N (1 at weight 0)
+  int rank = 0;                        // of the last step's problem, with the robust weights
+  // The variance of the fitted curve over b^T (A^T W A)^-1 b (b the B-splines' values, A the
+  // design, W the prior weights): Huber's asymptotic covariance (Huber 1981, the packages' H1)
+  //   K^2 [sum psi(u)^2 / (n - p)] s^2 / [sum psi'(u) / n]^2,  K = 1 + (p / n) var psi' / mean^2
+  //   psi',
+  // over the n points that count, p the rank of the least-squares problem, var the variance
+  // about the mean (divisor n). NaN where it has no meaning: n <= p, mean psi' <= 0, s = 0.
+  double band_factor = NAN;
 };
 
 // Powell's search works on splinefit's model, outside the library: it fits the problem's spline
@@ -195,6 +239,7 @@ struct Fit {
   // RSS / RSS_min - 1; NaN when RSS_min is at rounding level, where the ratio means nothing.
   double excess = 0.0;
   std::vector<int> undetermined;  // the intervals the data leave free, ascending
+  RobustFit robust;               // a robust fit's steps, scale and weights
 
   // Whether RSS_min is at most rounding_level times TSS (or 0): the least-squares spline passes
   // through the points, or as near as the arithmetic can tell.
@@ -204,10 +249,21 @@ struct Fit {
   const double* coefficients(int j) const {
     return &c[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(exact.M + 1)];
   }
+  // Whether the curve is a robust one (the steps of a robust fit left the least-squares fit).
+  bool is_robust() const { return robust.kind != Robust::none && robust.iterations > 0; }
+  // The standard error of the fitted curve at t is error_scale() sqrt(exact.variance_factor(t)):
+  // sigma of the fit, 1 for known sigmas, the root of a robust fit's band_factor; NaN where the
+  // band has no meaning (the data leave the spline undetermined, no degree of freedom is left, a
+  // robust scale of 0).
+  double error_scale() const;
+  // The factor of the standard error in confidence limits of that level (0 < level < 1): the
+  // quantile of statistics, or of the normal distribution for a robust curve.
+  double quantile(double level = 0.95) const;
 };
 
 // Fits the problem's spline as `settings` say and assesses it. Powell's search needs `powell`.
-// Throws SplineError for a problem_fault() and for coefficients the solve cannot represent.
+// Throws SplineError for a problem_fault(), for coefficients the solve cannot represent and for a
+// robust fit by Powell's search.
 Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell = {});
 
 // A fitted least-squares spline: the knots X[0..J] and, for interval j (0..J-1, from X[j] to
@@ -226,6 +282,11 @@ class Spline {
   const Statistics& statistics() const { return fit_.stats; }
   // The residual y - s(x) of each point, in the order the points were given.
   const std::vector<double>& residuals() const { return residuals_; }
+  // A robust fit's steps, scale and counts (kind none for least squares).
+  const RobustFit& robust() const { return fit_.robust; }
+  // The robust weight psi(u) / u of each point, in the order the points were given; empty for
+  // least squares.
+  const std::vector<double>& robust_weights() const { return robust_weights_; }
 
   // The spline's derivative of order `order` (0 the value, up to 3; SplineError otherwise) at t,
   // on the interval that holds t: the first below X[1], the last from X[J-1] on (so polynomials
@@ -236,23 +297,23 @@ class Spline {
   // value(t[k], order) for every k into out (same size). Sorted abscissae cost O(1) each.
   void values(std::span<const double> t, std::span<double> out, int order = 0) const;
   // The standard error of the fitted curve at t: sigma sqrt(b^T (A^T W A)^-1 b) (the sigmas as
-  // given when they are known). NaN where the data leave the spline undetermined or no degree of
-  // freedom is left.
+  // given when they are known; Huber's covariance for a robust fit, RobustFit::band_factor). NaN
+  // where the data leave the spline undetermined or no degree of freedom is left.
   double standard_error(double t) const;
-  // value(t) -/+ statistics().quantile(level) * standard_error(t), for 0 < level < 1
-  // (SplineError otherwise).
+  // value(t) -/+ quantile * standard_error(t), for 0 < level < 1 (SplineError otherwise): the
+  // quantile of statistics().quantile(level), or of the normal distribution for a robust fit.
   std::pair<double, double> confidence_limits(double t, double level = 0.95) const;
 
  private:
   Spline() = default;
   friend Spline fit_on(std::vector<std::size_t> order, std::span<const double> x,
                        std::span<const double> y, std::span<const double> w, Weights kind,
-                       int degree, std::vector<double> knots, int intervals);
+                       int degree, std::vector<double> knots, int intervals, Robust robust);
   int interval_of(double t, int hint = 0) const;      // 0..J-1
   double evaluate(int j, double t, int order) const;  // interval j's polynomial
   Fit fit_;
   std::vector<double> integrals_;  // integral from X[0] to X[j], j = 0..J
-  std::vector<double> residuals_;
+  std::vector<double> residuals_, robust_weights_;
 };
 
 // Fits a spline of degree 2 or 3 to the points (x[k], y[k]) on the given knots (as
@@ -260,15 +321,17 @@ class Spline {
 // below it, and to the first when it lies below the first knot. w: weights or standard
 // deviations of `kind`, one per point, or empty. Throws SplineError for sizes that differ, a
 // degree other than 2 or 3, a number that is not finite, a weight that weight_of() refuses, and
-// the faults of knots_fault(), problem_fault() and solve_checked().
+// the faults of knots_fault(), problem_fault() and solve_checked(). `robust`: a robust fit
+// (RobustFit) instead of least squares.
 Spline fit(std::span<const double> x, std::span<const double> y, int degree,
            std::span<const double> knots, std::span<const double> w = {},
-           Weights kind = Weights::none);
+           Weights kind = Weights::none, Robust robust = Robust::none);
 
 // The same on `intervals` intervals (1 <= intervals < 2N) placed as splinefit places them:
 // point i of the points in ascending abscissa goes to interval j when round((j-1) N / J) < i <=
 // round(j N / J), and the inner knots are the midpoints between neighbouring groups.
 Spline fit(std::span<const double> x, std::span<const double> y, int degree, int intervals,
-           std::span<const double> w = {}, Weights kind = Weights::none);
+           std::span<const double> w = {}, Weights kind = Weights::none,
+           Robust robust = Robust::none);
 
 }  // namespace lsq
