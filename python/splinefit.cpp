@@ -57,14 +57,14 @@ struct Fitted {
 
 Fitted fit(const py::object& x_, const py::object& y_, int degree, std::optional<int> intervals,
            const py::object& knots_, const py::object& w_, const py::object& sigma_,
-           std::optional<std::string> knots_by) {
+           std::optional<std::string> knots_by, std::optional<std::string> robust_) {
   const Array x = real_array(x_, "x", 1), y = real_array(y_, "y", 1);
   if (!w_.is_none() && !sigma_.is_none())
     throw py::value_error("give w (weights) or sigma (standard deviations), not both");
   const lsq::Weights kind = !w_.is_none()       ? lsq::Weights::weights
                             : !sigma_.is_none() ? lsq::Weights::sigmas
                                                 : lsq::Weights::none;
-  const Array w = kind == lsq::Weights::none ? Array(0)
+  const Array w = kind == lsq::Weights::none      ? Array(0)
                   : kind == lsq::Weights::weights ? real_array(w_, "w", 1)
                                                   : real_array(sigma_, "sigma", 1);
   const bool given = !knots_.is_none();
@@ -72,6 +72,12 @@ Fitted fit(const py::object& x_, const py::object& y_, int degree, std::optional
   const std::string way = knots_by.value_or("");
   if (knots_by && way != "count" && way != "free")
     throw py::value_error("knots_by must be None, 'count' or 'free', not '" + way + "'");
+  const std::string psi = robust_.value_or("");
+  if (robust_ && psi != "huber" && psi != "bisquare")
+    throw py::value_error("robust must be None, 'huber' or 'bisquare', not '" + psi + "'");
+  const lsq::Robust robust = psi == "huber"      ? lsq::Robust::huber
+                             : psi == "bisquare" ? lsq::Robust::bisquare
+                                                 : lsq::Robust::none;
   if (way == "count" && given)
     throw py::value_error("knots_by='count' places equal-count knots: give intervals, not knots");
   if (intervals && given) throw py::value_error("give intervals or knots, not both");
@@ -86,14 +92,13 @@ Fitted fit(const py::object& x_, const py::object& y_, int degree, std::optional
   {
     py::gil_scoped_release nogil;
     if (way.empty() && given) {
-      f.emplace(Fitted{lsq::fit(xs, ys, degree, ks, ws, kind), {}});
+      f.emplace(Fitted{lsq::fit(xs, ys, degree, ks, ws, kind, robust), {}});
     } else if (way.empty()) {
-      f.emplace(Fitted{lsq::fit(xs, ys, degree, *intervals, ws, kind), {}});
+      f.emplace(Fitted{lsq::fit(xs, ys, degree, *intervals, ws, kind, robust), {}});
     } else {
-      lsq::ChosenSpline c =
-          lsq::fit_choosing_knots(xs, ys, degree, way == "count" ? lsq::Knots::count
-                                                                 : lsq::Knots::free,
-                                  intervals.value_or(0), ws, kind, ks);
+      lsq::ChosenSpline c = lsq::fit_choosing_knots(
+          xs, ys, degree, way == "count" ? lsq::Knots::count : lsq::Knots::free,
+          intervals.value_or(0), ws, kind, ks, robust);
       f.emplace(Fitted{std::move(c.spline), std::move(c.choice)});
     }
   }
@@ -116,9 +121,8 @@ py::object map(const Array& t, PerPoint per_point) {
 py::object evaluate(const Fitted& f, const py::object& t_, int nu) {
   const Array t = real_array(t_, "t", -1);
   f.spline.value(f.spline.knots()[0], nu);  // refuses a bad order also when t holds nothing
-  return map(t, [&](std::span<const double> in, std::span<double> out) {
-    f.spline.values(in, out, nu);
-  });
+  return map(
+      t, [&](std::span<const double> in, std::span<double> out) { f.spline.values(in, out, nu); });
 }
 
 py::object standard_error(const Fitted& f, const Array& t) {
@@ -127,11 +131,16 @@ py::object standard_error(const Fitted& f, const Array& t) {
   });
 }
 
-// value(t) -/+ quantile(level) standard_error(t), as Spline::confidence_limits gives them, with
-// the quantile found once for all abscissae.
+// value(t) -/+ quantile standard_error(t), as Spline::confidence_limits gives them, with the
+// quantile found once for all abscissae: that of the statistics, or for a curve that a robust fit
+// moved from least squares that of the normal distribution (which the statistics give for known
+// sigmas).
 py::tuple confidence_band(const Fitted& f, const py::object& t_, double level) {
   const Array t = real_array(t_, "t", -1);
-  const double factor = f.spline.statistics().quantile(level);
+  lsq::Statistics of_quantile = f.spline.statistics();
+  if (f.spline.robust().kind != lsq::Robust::none && f.spline.robust().iterations > 0)
+    of_quantile.weights = lsq::Weights::sigmas;
+  const double factor = of_quantile.quantile(level);
   const std::vector<py::ssize_t> shape(t.shape(), t.shape() + t.ndim());
   Array lower(shape), upper(shape);
   {
@@ -150,7 +159,9 @@ py::tuple confidence_band(const Fitted& f, const py::object& t_, double level) {
   return py::make_tuple(lower, upper);
 }
 
-Array copy(std::span<const double> v) { return Array(static_cast<py::ssize_t>(v.size()), v.data()); }
+Array copy(std::span<const double> v) {
+  return Array(static_cast<py::ssize_t>(v.size()), v.data());
+}
 
 py::dict statistics(const Fitted& f) {
   const lsq::Statistics& s = f.spline.statistics();
@@ -175,6 +186,13 @@ py::dict statistics(const Fitted& f) {
     d["chi2/dof"] = s.dof() > 0 ? s.RSS / s.dof() : NAN;
     d["p_chi2"] = s.p_chi2();
   }
+  if (const lsq::RobustFit& r = f.spline.robust(); r.kind != lsq::Robust::none) {
+    d["robust"] = r.kind == lsq::Robust::huber ? "huber" : "bisquare";
+    d["scale"] = r.scale;
+    d["robust_iterations"] = r.iterations;
+    d["downweighted"] = r.downweighted;
+    d["rejected"] = r.rejected;
+  }
   return d;
 }
 
@@ -184,7 +202,8 @@ py::object scan(const Fitted& f) {
   const auto column = [&](auto field) {
     using T = decltype(field(rows[0]));
     py::array_t<T> v(static_cast<py::ssize_t>(rows.size()));
-    for (std::size_t k = 0; k < rows.size(); k++) v.mutable_at(static_cast<py::ssize_t>(k)) = field(rows[k]);
+    for (std::size_t k = 0; k < rows.size(); k++)
+      v.mutable_at(static_cast<py::ssize_t>(k)) = field(rows[k]);
     return v;
   };
   py::dict d;
@@ -197,14 +216,19 @@ py::object scan(const Fitted& f) {
   d["criterion"] = column([](const lsq::ScanRow& r) { return r.criterion; });
   d["start_RSS"] = column([](const lsq::ScanRow& r) { return r.start_RSS; });
   d["chosen"] = f.choice->chosen;
+  d["robust_rounds"] = f.choice->rounds;
   return d;
 }
 
 std::string repr(const Fitted& f) {
   char rss[32];
   std::snprintf(rss, sizeof rss, "%.10g", f.spline.statistics().RSS);
+  const lsq::Robust kind = f.spline.robust().kind;
   return "Spline(degree=" + std::to_string(f.spline.degree()) +
-         ", intervals=" + std::to_string(f.spline.intervals()) + ", RSS=" + rss + ")";
+         ", intervals=" + std::to_string(f.spline.intervals()) + ", RSS=" + rss +
+         (kind == lsq::Robust::huber      ? ", robust='huber')"
+          : kind == lsq::Robust::bisquare ? ", robust='bisquare')"
+                                          : ")");
 }
 
 }  // namespace
@@ -238,15 +262,18 @@ Sorted abscissae cost O(1) each.)")
           py::arg("a"), py::arg("b"), "The integral of the spline from a to b.")
       .def(
           "standard_error",
-          [](const Fitted& f, const py::object& t) { return standard_error(f, real_array(t, "t", -1)); },
+          [](const Fitted& f, const py::object& t) {
+            return standard_error(f, real_array(t, "t", -1));
+          },
           py::arg("t"),
           R"(The standard error of the fitted curve at t (a number or an array of any shape):
-sigma sqrt(b(t)^T (A^T W A)^-1 b(t)), with the sigmas as given when they are known. NaN where
-the data leave the spline undetermined or no degree of freedom is left.)")
+sigma sqrt(b(t)^T (A^T W A)^-1 b(t)), with the sigmas as given when they are known; for a
+robust fit, Huber's covariance. NaN where the data leave the spline undetermined or no degree of
+freedom is left.)")
       .def("confidence_band", &confidence_band, py::arg("t"), py::arg("level") = 0.95,
            R"((lower, upper): the spline at t -/+ q standard_error(t), q the (1 + level) / 2
 quantile of Student's t with dof degrees of freedom (of the normal distribution when sigma was
-given). 0 < level < 1.)")
+given or a robust fit moved the curve). 0 < level < 1.)")
       .def_property_readonly(
           "knots", [](const Fitted& f) { return copy(f.spline.knots()); },
           "The knots, ascending: intervals + 1 of them.")
@@ -264,11 +291,21 @@ given). 0 < level < 1.)")
       .def_property_readonly("statistics", &statistics,
                              R"(The fit report's statistics by name: N, counted (the points of
 weight above 0), parameters, rank, dof, weights ('w' or 'sigma', when given), RSS, sigma, R2,
-max_residual and its abscissa at, AIC, BIC, GCV and, with sigma, chi2, chi2/dof and p_chi2.
-NaN where one has no meaning.)")
+max_residual and its abscissa at, AIC, BIC, GCV; with sigma, chi2, chi2/dof and p_chi2; for a
+robust fit, robust ('huber' or 'bisquare'), scale, robust_iterations, downweighted (points of
+robust weight below 1) and rejected (of robust weight 0). RSS and what follows from it are the
+plain (weighted) sums of squares of the curve as fitted. NaN where one has no meaning.)")
       .def_property_readonly(
           "residuals", [](const Fitted& f) { return copy(f.spline.residuals()); },
           "y - s(x) for every point, in the order the points were given.")
+      .def_property_readonly(
+          "robust_weights",
+          [](const Fitted& f) -> py::object {
+            if (f.spline.robust().kind == lsq::Robust::none) return py::none();
+            return copy(f.spline.robust_weights());
+          },
+          R"(A robust fit's weight psi(u) / u of every point at the final curve (1 for a point
+of weight 0), in the order the points were given; None for least squares.)")
       .def_property_readonly(
           "degree", [](const Fitted& f) { return f.spline.degree(); }, "2 or 3.")
       .def_property_readonly(
@@ -278,14 +315,14 @@ NaN where one has no meaning.)")
                              R"(For knots_by='count' or 'free': every number of intervals
 tried, as a dict of arrays J, RSS, rank, AIC, BIC, GCV, criterion (what the choice minimised:
 GCV, or for free knots GCV with each inner knot counted as 1.5 parameters) and start_RSS (free
-knots: the RSS of the equal-count knots), and chosen, the index of the chosen row. None for
-knots as given.)")
+knots: the RSS of the equal-count knots), chosen, the index of the chosen row, and
+robust_rounds, the choices made on robust weights. None for knots as given.)")
       .def("__repr__", &repr);
 
   m.def("fit", &fit, py::arg("x"), py::arg("y"), py::arg("degree") = 3,
-        py::arg("intervals") = py::none(), py::arg("knots") = py::none(),
-        py::arg("w") = py::none(), py::arg("sigma") = py::none(),
-        py::arg("knots_by") = py::none(),
+        py::arg("intervals") = py::none(), py::arg("knots") = py::none(), py::arg("w") = py::none(),
+        py::arg("sigma") = py::none(), py::arg("knots_by") = py::none(),
+        py::arg("robust") = py::none(),
         R"(The least-squares spline of degree 2 or 3 through the points (x[k], y[k]).
 
 x, y: 1-D arrays of real numbers of one length, in any order.
@@ -300,6 +337,12 @@ knots_by: None, the knots as given; 'count', the data choose the number of equal
     intervals, at most `intervals`, by GCV; 'free', free knots, their number (at most
     `intervals`) and places chosen by the data, or, with `knots`, those knots' inner knots moved.
     Spline.scan then holds every fit tried.
+robust: None, least squares; 'huber' or 'bisquare', an M-estimator with Huber's psi (1.345) or
+    Tukey's bisquare (4.685), by iteratively reweighted least squares from the least-squares
+    spline with the scale median |sqrt(w) r| / 0.6745, so that wild points pull the curve less
+    (a bisquare rejects them). Spline.robust_weights holds the final weights, the statistics
+    the scale, the steps and the points downweighted and rejected; the band is Huber's, with
+    the normal quantile. With knots_by, the knots are chosen on the robust weights.
 
 Raises ValueError with the library's message for input it refuses (sizes that differ, a number
 that is not finite, a negative weight, knots that descend, fewer than two distinct abscissae).)");
