@@ -59,6 +59,19 @@ TEST(KnotChoice, TheNumberOfIntervalsHasTheLeastGCVOfAnIndependentSolveAtEveryJ)
   EXPECT_EQ(c.spline.intervals(), best);
 }
 
+// Wild points neither add knots nor hide the curve's features: on data with spikes, the robust
+// choices come near what least squares chooses without the spikes (28 intervals).
+TEST(KnotChoice, ARobustChoiceOnSpikyDataFollowsTheChoiceOnCleanData) {
+  Data d(150, 9);
+  const int clean = lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 30).spline.intervals();
+  for (int k : {10, 40, 41, 90, 120}) d.y[static_cast<std::size_t>(k)] += 3.0;
+  for (lsq::Robust robust : {lsq::Robust::huber, lsq::Robust::bisquare}) {
+    const auto c = lsq::fit_choosing_knots(d.x, d.y, 3, lsq::Knots::count, 30, {},
+                                           lsq::Weights::none, {}, robust);
+    EXPECT_NEAR(c.spline.intervals(), clean, clean / 4);
+  }
+}
+
 // A choice for a robust fit is made on its weights: with the robust weights of an independent
 // fit on the knots chosen, their number of intervals has the least GCV.
 TEST(KnotChoice, ARobustChoiceHasTheLeastGCVOnTheWeightsOfItsRobustFit) {
