@@ -162,33 +162,30 @@ RobustSpline robust_fit(const std::vector<double>& x, const std::vector<double>&
                         const std::vector<double>& w, int M, const std::vector<double>& X,
                         bool bisquare) {
   const Real c = bisquare ? 4.685L : 1.345L;
-  auto psi = [&](Real u) {
-    if (bisquare) return std::fabs(u) < c ? u * (1 - u * u / (c * c)) * (1 - u * u / (c * c)) : 0;
-    return std::max(-c, std::min(c, u));
-  };
-  auto dpsi = [&](Real u) -> Real {
-    if (bisquare) return std::fabs(u) < c ? (1 - u * u / (c * c)) * (1 - 5 * u * u / (c * c)) : 0;
-    return std::fabs(u) <= c ? 1 : 0;
+  auto psi = [&](Real u, bool slope) -> Real {  // psi(u), or psi'(u)
+    const Real v = 1 - u * u / (c * c);
+    if (bisquare) return std::fabs(u) >= c ? 0 : slope ? v * (1 - 5 * u * u / (c * c)) : u * v * v;
+    return slope ? Real(std::fabs(u) <= c) : std::max(-c, std::min(c, u));
   };
   const std::size_t n = x.size();
-  auto prior = [&](std::size_t i) -> Real { return w.empty() ? 1 : w[i]; };
+  std::vector<Real> prior(n, 1), u(n);
+  for (std::size_t i = 0; i < w.size(); i++) prior[i] = w[i];
   RobustSpline r;
   r.least_squares = r.curve = fit(x, y, w, M, X);
-  Real largest = 0;
-  for (std::size_t i = 0; i < n; i++) largest = std::max(largest, std::fabs(Real(y[i])));
-  std::vector<Real> u(n);
+  const Real largest = std::fabs(*std::max_element(
+      y.begin(), y.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); }));
   for (int step = 0; step <= 200; step++) {
     std::vector<Real> a;
     for (std::size_t i = 0; i < n; i++)
-      if (prior(i) > 0) a.push_back(std::sqrt(prior(i)) * std::fabs(y[i] - r.curve.value(x[i])));
+      if (prior[i] > 0) a.push_back(std::sqrt(prior[i]) * std::fabs(y[i] - r.curve.value(x[i])));
     std::sort(a.begin(), a.end());
     r.scale = (a[(a.size() - 1) / 2] + a[a.size() / 2]) / 2 / 0.6744897501960817L;
     r.weights.assign(n, 1);
     std::vector<double> next(n);
     for (std::size_t i = 0; i < n; i++) {
-      u[i] = std::sqrt(prior(i)) * (y[i] - r.curve.value(x[i])) / r.scale;
-      r.weights[i] = u[i] == 0 ? 1 : psi(u[i]) / u[i];
-      next[i] = static_cast<double>(prior(i) * r.weights[i]);
+      u[i] = std::sqrt(prior[i]) * (y[i] - r.curve.value(x[i])) / r.scale;
+      r.weights[i] = u[i] == 0 ? 1 : psi(u[i], false) / u[i];
+      next[i] = static_cast<double>(prior[i] * r.weights[i]);
     }
     const Spline moved = fit(x, y, next, M, X);
     Real most = 0;
@@ -199,10 +196,11 @@ RobustSpline robust_fit(const std::vector<double>& x, const std::vector<double>&
   }
   Real count = 0, psi2 = 0, slopes = 0, spread = 0;
   for (std::size_t i = 0; i < n; i++)
-    if (prior(i) > 0) count++, psi2 += psi(u[i]) * psi(u[i]), slopes += dpsi(u[i]);
+    if (prior[i] > 0)
+      count++, psi2 += psi(u[i], false) * psi(u[i], false), slopes += psi(u[i], true);
   const Real mean = slopes / count, p = r.least_squares.rank;
   for (std::size_t i = 0; i < n; i++)
-    if (prior(i) > 0) spread += (dpsi(u[i]) - mean) * (dpsi(u[i]) - mean);
+    if (prior[i] > 0) spread += (psi(u[i], true) - mean) * (psi(u[i], true) - mean);
   const Real K = 1 + p / count * (spread / count) / (mean * mean);
   r.band_factor = K * K * psi2 / (count - p) * r.scale * r.scale / (mean * mean);
   return r;

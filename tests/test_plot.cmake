@@ -2,7 +2,7 @@
 # one interval whose Path has no separator and which writes no envelope, a quadratic through three
 # points whose fit report leaves the band out (no degrees of freedom), the automatic example
 # without its fit report, as an older run has none, the free-knots example with its scan, and the
-# automatic example fitted robustly (points coloured by their robust weight).
+# robust example (points coloured by their robust weight).
 # gnuplot must say nothing about the script, name the picture it wrote and the file of the data
 # points (the report, whose numbers are the run's doubles, or without one the results file; for
 # the robust fit, that they are coloured by their robust weights), and write a PNG file. Skipped
@@ -18,8 +18,7 @@ file(REMOVE_RECURSE "${SCRATCH}")
 file(COPY "${EXAMPLES}/automatic/" DESTINATION "${SCRATCH}/automatic")
 file(COPY "${EXAMPLES}/automatic/" DESTINATION "${SCRATCH}/no-report")
 file(COPY "${EXAMPLES}/free-knots/" DESTINATION "${SCRATCH}/free-knots")
-file(COPY "${EXAMPLES}/automatic/" DESTINATION "${SCRATCH}/robust")
-file(WRITE "${SCRATCH}/robust/Computational-parameters.dat" "P\n20\n6\n1e-8\n1\n1000\n1\n0\n0\n2\n")
+file(COPY "${EXAMPLES}/robust/" DESTINATION "${SCRATCH}/robust")
 file(READ "${EXAMPLES}/automatic/data/damped.dat" damped)
 file(WRITE "${SCRATCH}/quadratic/datarun1.dat" "${damped}")
 file(WRITE "${SCRATCH}/no-band/datarun1.dat" "Three points\n0 1\n1 2\n2 0.5\n")

@@ -300,8 +300,10 @@ class Spline {
   // given when they are known; Huber's covariance for a robust fit, RobustFit::band_factor). NaN
   // where the data leave the spline undetermined or no degree of freedom is left.
   double standard_error(double t) const;
-  // value(t) -/+ quantile * standard_error(t), for 0 < level < 1 (SplineError otherwise): the
-  // quantile of statistics().quantile(level), or of the normal distribution for a robust fit.
+  // The factor of standard_error(t) in confidence limits of that level (0 < level < 1,
+  // SplineError otherwise): statistics().quantile(level), or the normal quantile for a robust fit.
+  double quantile(double level = 0.95) const { return fit_.quantile(level); }
+  // value(t) -/+ quantile(level) * standard_error(t).
   std::pair<double, double> confidence_limits(double t, double level = 0.95) const;
 
  private:

@@ -132,15 +132,10 @@ py::object standard_error(const Fitted& f, const Array& t) {
 }
 
 // value(t) -/+ quantile standard_error(t), as Spline::confidence_limits gives them, with the
-// quantile found once for all abscissae: that of the statistics, or for a curve that a robust fit
-// moved from least squares that of the normal distribution (which the statistics give for known
-// sigmas).
+// quantile found once for all abscissae.
 py::tuple confidence_band(const Fitted& f, const py::object& t_, double level) {
   const Array t = real_array(t_, "t", -1);
-  lsq::Statistics of_quantile = f.spline.statistics();
-  if (f.spline.robust().kind != lsq::Robust::none && f.spline.robust().iterations > 0)
-    of_quantile.weights = lsq::Weights::sigmas;
-  const double factor = of_quantile.quantile(level);
+  const double factor = f.spline.quantile(level);
   const std::vector<py::ssize_t> shape(t.shape(), t.shape() + t.ndim());
   Array lower(shape), upper(shape);
   {

@@ -1,0 +1,2 @@
+Dir = 'data/'
+Name = 'set'
