@@ -20,7 +20,7 @@ A benchmark, not a test: it prints figures to read and asserts nothing.
     module's fit places its knots too) and the largest difference
     of the fitted values at the points over the largest |y|. The abscissae are sorted and
     distinct, as make_lsq_spline requires.
-The module comes from <build>/python (or from PYTHONPATH). Needs python3-numpy and
+The module comes from <build>/Subroutines/Python (or from PYTHONPATH). Needs python3-numpy and
 python3-scipy (Debian packages).
 """
 import argparse
@@ -67,7 +67,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(here, "..", "build", "bench"))
     parser.add_argument("--repeat", type=int, default=7)
     args = parser.parse_args()
-    sys.path.insert(0, os.path.join(args.build, "python"))
+    sys.path.insert(0, os.path.join(args.build, "Subroutines", "Python"))
     import splinefit
     from scipy.interpolate import make_lsq_spline
 
