@@ -84,6 +84,7 @@ and --real, Rscript with mgcv and MASS (r-base-core, r-cran-mgcv, r-cran-mass); 
 the R peers are left out. None of these is a dependency of the build or of the tests.
 """
 import argparse
+import contextlib
 import math
 import os
 import shutil
@@ -157,6 +158,19 @@ def design(fname, n, snr, seed):
     rng = np.random.default_rng([SEED_BASE, fi, n, int(round(snr * 1000)), seed])
     y = f + sigma * rng.standard_normal(n)
     return x, f, y, sigma
+
+
+@contextlib.contextmanager
+def scratch_directory(prefix, keep):
+    """A fresh scratch directory for the runs, removed afterwards unless `keep`."""
+    scratch = tempfile.mkdtemp(prefix=prefix)
+    try:
+        yield scratch
+    finally:
+        if keep:
+            print("scratch kept in %s" % scratch, file=sys.stderr)
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
 
 
 def write_data(path, title, x, y):
@@ -801,9 +815,8 @@ def main():
     rscript = shutil.which("Rscript")
     if not rscript:
         print("no Rscript: the R peers are left out", file=sys.stderr)
-    scratch = tempfile.mkdtemp(prefix="knots_peers.")
     started = time.perf_counter()
-    try:
+    with scratch_directory("knots_peers.", args.keep) as scratch:
         sf = Splinefit(os.path.abspath(args.splinefit), scratch, args.timeout)
         state = probe_knots(sf)
         print("splinefit: %s (run from a copy)" % os.path.abspath(args.splinefit))
@@ -815,11 +828,6 @@ def main():
             run_real(args, sf, state, scratch, rscript)
         print()
         print("whole benchmark: %.1f s" % (time.perf_counter() - started))
-    finally:
-        if args.keep:
-            print("scratch kept in %s" % scratch, file=sys.stderr)
-        else:
-            shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":

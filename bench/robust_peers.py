@@ -79,7 +79,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 import numpy as np
@@ -87,7 +86,8 @@ from scipy.interpolate import BSpline
 import statsmodels.api as sm
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from knots_peers import eval_spline, parse_spline, rmse, write_data  # noqa: E402
+from knots_peers import (eval_spline, parse_spline, rmse, scratch_directory,  # noqa: E402
+                         write_data)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_PROGRAM = os.path.join(HERE, "..", "build", "default", "Mathematics",
@@ -592,9 +592,8 @@ def main():
         ap.error("--seeds must be at least 1 and every N at least 40")
 
     rscript = None if args.no_r else shutil.which("Rscript")
-    scratch = tempfile.mkdtemp(prefix="robust_peers.")
     started = time.perf_counter()
-    try:
+    with scratch_directory("robust_peers.", args.keep) as scratch:
         sf = Splinefit(os.path.abspath(args.splinefit), scratch)
         state = probe_robust(sf)
         print("splinefit: %s (run from a copy); Robust: %s" % (os.path.abspath(args.splinefit),
@@ -607,11 +606,6 @@ def main():
             run_cost(args, sf)
         print()
         print("whole benchmark: %.1f s" % (time.perf_counter() - started))
-    finally:
-        if args.keep:
-            print("scratch kept in %s" % scratch, file=sys.stderr)
-        else:
-            shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":

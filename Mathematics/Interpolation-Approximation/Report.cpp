@@ -119,10 +119,6 @@ std::string how_chosen(const lsq::KnotChoice& c) {
   return how;
 }
 
-const char* robust_name(lsq::Robust kind) {
-  return kind == lsq::Robust::huber ? "huber" : "bisquare";
-}
-
 // The robust fit's lines: its kind with a comment saying what was done, its scale, steps and the
 // points it weighed down.
 void write_robust(std::FILE* f, const lsq::RobustFit& r) {
@@ -144,7 +140,7 @@ void write_robust(std::FILE* f, const lsq::RobustFit& r) {
                "robust\t%s\n# robust: %s; scale s = median |sqrt(w) r| / 0.6745 at the final "
                "curve; downweighted: points of robust weight below 1, rejected: of robust weight "
                "0; RSS and the statistics are those of the robust curve\n",
-               robust_name(r.kind), what);
+               lsq::robust_name(r.kind), what);
   statistic(f, "scale", r.scale, "");
   std::fprintf(f, "robust_iterations\t%d\ndownweighted\t%d\nrejected\t%d\n", r.iterations,
                r.downweighted, r.rejected);
@@ -216,7 +212,7 @@ void write_fit_report(std::FILE* f, const std::string& Title, const lsq::Problem
   statistic(f, "GCV", s.GCV(), "no degrees of freedom are left (dof = 0)");
   if (s.weights == lsq::Weights::sigmas) {
     statistic(f, "chi2", s.RSS, "");
-    statistic(f, "chi2/dof", s.dof() > 0 ? s.RSS / s.dof() : NAN, no_dof);
+    statistic(f, "chi2/dof", s.chi2_per_dof(), no_dof);
     statistic(f, "p_chi2", s.p_chi2(), no_dof);
   }
 

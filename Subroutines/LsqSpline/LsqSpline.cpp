@@ -617,14 +617,27 @@ double Statistics::p_chi2() const {
   using namespace boost::math;
   return dof() > 0 ? cdf(complement(chi_squared(dof()), RSS)) : NAN;
 }
-double Statistics::quantile(double level) const {
+namespace {
+
+// The (1 + level) / 2 quantile of Student's t with dof degrees of freedom, or of the normal
+// distribution for dof = infinity; SplineError unless 0 < level < 1.
+double two_sided_quantile(double level, double dof) {
   using namespace boost::math;
   if (!(level > 0.0 && level < 1.0))
     throw SplineError("the confidence level must lie between 0 and 1, not " +
                       std::to_string(level));
   const double p = 0.5 + 0.5 * level;
-  if (weights == Weights::sigmas) return boost::math::quantile(normal(), p);
-  return dof() > 0 ? boost::math::quantile(students_t(dof()), p) : NAN;
+  if (std::isnan(dof)) return NAN;
+  return std::isinf(dof) ? boost::math::quantile(normal(), p)
+                         : boost::math::quantile(students_t(dof), p);
+}
+
+}  // namespace
+
+double Statistics::quantile(double level) const {
+  return two_sided_quantile(level, weights == Weights::sigmas ? HUGE_VAL
+                                   : dof() > 0                ? double(dof())
+                                                              : NAN);
 }
 
 Statistics describe(const Problem& p, Weights weights, std::vector<int>* undetermined) {
@@ -815,7 +828,9 @@ void fit_robustly(const Problem& p, Robust kind, Fit& f) {
   for (int i = 1; i <= N; i++)
     if (weight(p, i) > 0.0) largest = std::max(largest, std::fabs(p.y[i]));
   const double still = robust_settled * largest;
-  std::vector<double> fitted, next, combined(static_cast<std::size_t>(N) + 1);
+  // u: the standardised residuals of the current curve.
+  std::vector<double> fitted, next, combined(static_cast<std::size_t>(N) + 1),
+      u(static_cast<std::size_t>(N) + 1, 0.0);
   values_at_points(p, f.c, fitted);
   Problem q = p;
   q.w = combined.data();
@@ -827,8 +842,8 @@ void fit_robustly(const Problem& p, Robust kind, Fit& f) {
     }
     for (int i = 1; i <= N; i++) {
       const std::size_t k = static_cast<std::size_t>(i);
-      const double u = std::sqrt(weight(p, i)) * (p.y[i] - fitted[k]) / r.scale;
-      r.weights[k] = robust_weight(kind, u);
+      u[k] = std::sqrt(weight(p, i)) * (p.y[i] - fitted[k]) / r.scale;
+      r.weights[k] = robust_weight(kind, u[k]);
       combined[k] = weight(p, i) * r.weights[k];
     }
     if (settled) break;
@@ -858,10 +873,9 @@ void fit_robustly(const Problem& p, Robust kind, Fit& f) {
     r.downweighted += r.weights[k] < 1.0;
     r.rejected += r.weights[k] == 0.0;
     if (r.scale_vanished) continue;
-    const double u = std::sqrt(weight(p, i)) * (p.y[i] - fitted[k]) / r.scale;
-    const double psi = u * r.weights[k];
+    const double psi = u[k] * r.weights[k];
     psi2 += psi * psi;
-    slope[k] = psi_slope(kind, u);
+    slope[k] = psi_slope(kind, u[k]);
     slopes += slope[k];
   }
   const double mean = slopes / n;
@@ -884,9 +898,7 @@ double Fit::error_scale() const {
 }
 
 double Fit::quantile(double level) const {
-  if (!is_robust()) return stats.quantile(level);
-  stats.quantile(level);  // the check of the level
-  return boost::math::quantile(boost::math::normal(), 0.5 + 0.5 * level);
+  return is_robust() ? two_sided_quantile(level, HUGE_VAL) : stats.quantile(level);
 }
 
 Fit fit(const Problem& p, const Settings& settings, const Minimiser& powell) {

@@ -151,6 +151,7 @@ struct Statistics {
   double BIC() const;     // n ln(RSS / n) + rank ln n
   double GCV() const;     // n RSS / (n - rank)^2
   double p_chi2() const;  // probability of a chi^2 with dof degrees of freedom above RSS
+  double chi2_per_dof() const { return dof() > 0 ? RSS / dof() : NAN; }
   // The (1 + level) / 2 quantile of Student's t with dof degrees of freedom, or of the normal
   // distribution when the sigmas are known: the factor of se in confidence limits of that level
   // (0 < level < 1, else SplineError); NaN without degrees of freedom.
@@ -178,6 +179,11 @@ inline double polynomial(const double* c, int M, double Xj, double t) {
 // (psi(u) = u (1 - (u / 4.685)^2)^2 for |u| < 4.685, else 0; such a point is rejected). The
 // constants give 95% efficiency at normal errors.
 enum class Robust { none, huber, bisquare };
+
+// "none", "huber" or "bisquare": the name of a robust choice in the fit report and in Python.
+inline const char* robust_name(Robust kind) {
+  return kind == Robust::huber ? "huber" : kind == Robust::bisquare ? "bisquare" : "none";
+}
 
 inline constexpr double huber_c = 1.345, bisquare_c = 4.685;
 inline constexpr int max_robust_steps = 200;

@@ -72,12 +72,11 @@ Fitted fit(const py::object& x_, const py::object& y_, int degree, std::optional
   const std::string way = knots_by.value_or("");
   if (knots_by && way != "count" && way != "free")
     throw py::value_error("knots_by must be None, 'count' or 'free', not '" + way + "'");
-  const std::string psi = robust_.value_or("");
-  if (robust_ && psi != "huber" && psi != "bisquare")
-    throw py::value_error("robust must be None, 'huber' or 'bisquare', not '" + psi + "'");
-  const lsq::Robust robust = psi == "huber"      ? lsq::Robust::huber
-                             : psi == "bisquare" ? lsq::Robust::bisquare
-                                                 : lsq::Robust::none;
+  lsq::Robust robust = lsq::Robust::none;
+  for (lsq::Robust psi : {lsq::Robust::huber, lsq::Robust::bisquare})
+    if (robust_ == lsq::robust_name(psi)) robust = psi;
+  if (robust_ && robust == lsq::Robust::none)
+    throw py::value_error("robust must be None, 'huber' or 'bisquare', not '" + *robust_ + "'");
   if (way == "count" && given)
     throw py::value_error("knots_by='count' places equal-count knots: give intervals, not knots");
   if (intervals && given) throw py::value_error("give intervals or knots, not both");
@@ -178,11 +177,11 @@ py::dict statistics(const Fitted& f) {
   d["GCV"] = s.GCV();
   if (s.weights == lsq::Weights::sigmas) {
     d["chi2"] = s.RSS;
-    d["chi2/dof"] = s.dof() > 0 ? s.RSS / s.dof() : NAN;
+    d["chi2/dof"] = s.chi2_per_dof();
     d["p_chi2"] = s.p_chi2();
   }
   if (const lsq::RobustFit& r = f.spline.robust(); r.kind != lsq::Robust::none) {
-    d["robust"] = r.kind == lsq::Robust::huber ? "huber" : "bisquare";
+    d["robust"] = lsq::robust_name(r.kind);
     d["scale"] = r.scale;
     d["robust_iterations"] = r.iterations;
     d["downweighted"] = r.downweighted;
@@ -221,9 +220,8 @@ std::string repr(const Fitted& f) {
   const lsq::Robust kind = f.spline.robust().kind;
   return "Spline(degree=" + std::to_string(f.spline.degree()) +
          ", intervals=" + std::to_string(f.spline.intervals()) + ", RSS=" + rss +
-         (kind == lsq::Robust::huber      ? ", robust='huber')"
-          : kind == lsq::Robust::bisquare ? ", robust='bisquare')"
-                                          : ")");
+         (kind == lsq::Robust::none ? ")"
+                                    : ", robust='" + std::string(lsq::robust_name(kind)) + "')");
 }
 
 }  // namespace
